@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Regenerates release/dev.profile from the development key and release/dev-contents.txt.
+
+Every pinned digest of the development profile is the SHA-256 of a short text kept in
+dev-contents.txt, so tests can write files that carry exactly those digests.
+"""
+import hashlib
+import pathlib
+import re
+import subprocess
+import sys
+
+LABELS = (["H0", "H1", "H2", "H3", "P0", "P1", "G1", "G2", "G3", "J1", "J2", "J3", "K1", "K2", "L1"]
+          + [f"C{i}" for i in range(1, 11)] + [f"T{i}" for i in range(1, 10)]
+          + [f"M{i}" for i in range(1, 6)] + [f"D{i}" for i in range(1, 5)] + ["S1"]
+          + [f"U{i}" for i in range(1, 6)] + [f"V{i}" for i in range(1, 6)])
+PINS = ["pin_updater", "pin_launcher_ui", "pin_skills", "pin_common_meta"]
+
+
+def main() -> int:
+    release = pathlib.Path(__file__).resolve().parent.parent / "release"
+    key = release / "dev-release-key.pem"
+    contents = release / "dev-contents.txt"
+    if not contents.exists():
+        contents.write_text("".join(f"{k}=vorna380 development content {k}\n" for k in PINS + LABELS))
+    texts = {}
+    for line in contents.read_text().splitlines():
+        if line and not line.startswith("#"):
+            name, _, text = line.partition("=")
+            texts[name] = text
+    out = subprocess.run(["openssl", "rsa", "-in", str(key), "-noout", "-text"],
+                         check=True, capture_output=True, text=True).stdout
+    modulus = subprocess.run(["openssl", "rsa", "-in", str(key), "-noout", "-modulus"],
+                             check=True, capture_output=True, text=True).stdout
+    modulus = modulus.strip().split("=", 1)[1].lower()
+    exponent = int(re.search(r"publicExponent: (\d+)", out).group(1))
+    lines = [
+        "# Development release profile. The matching private key, release/dev-release-key.pem,",
+        "# is for development and tests only; a real release uses a profile of its own.",
+        "# Regenerate with scripts/make-dev-profile.py.",
+        "origin_host=localhost:8443",
+        f"release_key_modulus={modulus}",
+        f"release_key_exponent={exponent:06x}",
+    ]
+    for name in PINS + LABELS:
+        lines.append(f"{name}={hashlib.sha256(texts[name].encode()).hexdigest()}")
+    (release / "dev.profile").write_text("\n".join(lines) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs everything the two builds and their tests need on Debian 12.
+# Idempotent: packages already present are skipped by apt, and apt-get update
+# runs only when something is missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 wine64
+  googletest libgtest-dev libssl-dev openssl
+  xvfb file python3 coreutils
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+  echo "setup: all packages present"
+fi

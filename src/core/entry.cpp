@@ -1,0 +1,49 @@
+#include "core/entry.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "core/paths.h"
+#include "integrity/verify.h"
+#include "trust/manifest.h"
+
+namespace {
+// The interactive launcher (window, install worker, account bridge) is not part of this
+// build yet; a command line that selects it ends at once.
+int run_interactive() { return 1; }
+
+bool is_mode(int argc, wchar_t** argv, int count, const wchar_t* flag) {
+  return argc == count && wcscmp(argv[1], flag) == 0;
+}
+}  // namespace
+
+int run_release_check(const wchar_t* manifest_path, const wchar_t* signature_path) {
+  release_manifest* manifest = static_cast<release_manifest*>(calloc(1, sizeof(release_manifest)));
+  uint32_t manifest_length = 0;
+  uint32_t signature_length = 0;
+  char* manifest_text = read_file(manifest_path, MANIFEST_LIMIT, &manifest_length);
+  char* signature = read_file(signature_path, SIGNATURE_LIMIT, &signature_length);
+  int result = 2;
+  if (manifest != nullptr && manifest_text != nullptr && signature != nullptr &&
+      verify_release_signature(reinterpret_cast<const unsigned char*>(manifest_text), manifest_length,
+                               reinterpret_cast<const unsigned char*>(signature), signature_length) &&
+      parse_manifest(manifest_text, manifest)) {
+    result = 0;
+  }
+  free(manifest_text);
+  free(signature);
+  free(manifest);
+  return result;
+}
+
+int launcher_main(int argc, wchar_t** argv) {
+  if (argv == nullptr) argc = 0;
+  if (is_mode(argc, argv, 3, L"--apply-self-update")) {
+    // Self-update is not part of this build yet.
+    return 1;
+  }
+  if (is_mode(argc, argv, 4, L"--verify-release")) return run_release_check(argv[2], argv[3]);
+  if (is_mode(argc, argv, 4, L"--verify-integrity")) return run_integrity_check(argv[2], argv[3]);
+  return run_interactive();
+}

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include "core/journal.h"
+
+const wchar_t k_system_error_label[] = L"erreur Windows";
+
+void journal_local_time(journal_time* now) {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  *now = {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+}
+
+void journal_append(const wchar_t* path, const char* bytes, uint32_t count) {
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes, count, &written, nullptr);
+  CloseHandle(file);
+}
+
+void system_error_text(uint32_t code, wchar_t* output, uint32_t capacity) {
+  output[0] = L'\0';
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                output, capacity, nullptr);
+  if (length == 0) output[0] = L'\0';
+}

@@ -1,0 +1,34 @@
+// Process-wide paths, the main window handle, and the small file helpers everything uses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every path buffer holds 32,767 units and a terminating zero.
+constexpr size_t PATH_UNITS = 32768;
+
+#ifdef _WIN32
+constexpr wchar_t PATH_SEPARATOR = L'\\';
+struct HWND__;
+typedef HWND__* window_handle;
+#else
+constexpr wchar_t PATH_SEPARATOR = L'/';
+struct posix_window;
+typedef posix_window* window_handle;
+#endif
+
+extern wchar_t g_root[PATH_UNITS];    // launcher root folder
+extern wchar_t g_client[PATH_UNITS];  // active client folder
+extern wchar_t g_log[PATH_UNITS];     // journal file
+extern window_handle g_window;        // main window, null until it exists
+
+// Folder, separator (unless the folder already ends in one) and name, cut at 32,767 units.
+// The output must not overlap the inputs.
+void join_path(wchar_t* output, const wchar_t* folder, const wchar_t* name);
+
+// Creates the folder and every missing folder above it. 1 when the path exists afterwards.
+int ensure_directory(const wchar_t* path);
+
+// Whole file plus one added zero byte, in a malloc'd buffer the caller frees; null when the
+// file cannot be opened or read, is empty, or is larger than limit bytes.
+char* read_file(const wchar_t* path, uint32_t limit, uint32_t* length);

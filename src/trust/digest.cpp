@@ -1,0 +1,22 @@
+#include "trust/digest.h"
+
+#include "core/text.h"
+
+void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]) {
+  static const wchar_t k_digits[] = L"0123456789abcdef";
+  for (uint32_t i = 0; i < DIGEST_BYTES; ++i) {
+    text[2 * i] = k_digits[digest[i] >> 4];
+    text[2 * i + 1] = k_digits[digest[i] & 0x0F];
+  }
+  text[64] = L'\0';
+}
+
+int verify_package_file(const wchar_t* path, const release_manifest* manifest) {
+  uint64_t size = 0;
+  if (!query_file_size(path, &size) || size != manifest->package_size) return 0;
+  unsigned char digest[DIGEST_BYTES];
+  if (!sha256_file(path, digest)) return 0;
+  wchar_t text[DIGEST_TEXT_UNITS];
+  digest_hex(digest, text);
+  return equal_ignoring_case(text, manifest->package_sha256);
+}

@@ -1,0 +1,106 @@
+#include "trust/manifest.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "core/text.h"
+#include "release_profile.h"
+
+namespace {
+const char k_magic[] = "VORNA380-RELEASE-V1\n";
+
+int begins_with(const wchar_t* text, const wchar_t* prefix) {
+  return wcsncmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+// _wcstoui64 semantics: leading white space and a sign are accepted, overflow saturates.
+// Sets *end to the first unconverted character.
+uint64_t parse_unsigned(const wchar_t* text, const wchar_t** end) {
+  const wchar_t* p = text;
+  while (*p == L' ' || (*p >= L'\t' && *p <= L'\r')) ++p;
+  bool negative = false;
+  if (*p == L'+' || *p == L'-') negative = (*p++ == L'-');
+  if (*p < L'0' || *p > L'9') {
+    *end = text;
+    return 0;
+  }
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; *p >= L'0' && *p <= L'9'; ++p) {
+    uint64_t digit = static_cast<uint64_t>(*p - L'0');
+    if (value > (UINT64_MAX - digit) / 10) overflow = true;
+    value = value * 10 + digit;
+  }
+  *end = p;
+  if (overflow) return UINT64_MAX;
+  return negative ? (0 - value) : value;
+}
+}  // namespace
+
+int valid_hex64(const wchar_t* text) {
+  for (int i = 0; i < 64; ++i) {
+    wchar_t c = text[i];
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return 0;
+  }
+  return text[64] == L'\0';
+}
+
+int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key) {
+  if (text == nullptr || capacity == 0) return 0;
+  size_t key_length = strlen(key);
+  const char* line = text;
+  const char* value = nullptr;
+  while (*line != '\0') {
+    if (strncmp(line, key, key_length) == 0 && line[key_length] == '=') {
+      value = line + key_length + 1;
+      break;
+    }
+    const char* next = strchr(line, '\n');
+    if (next == nullptr) return 0;
+    line = next + 1;
+  }
+  if (value == nullptr) return 0;
+  const char* value_end = strchr(value, '\n');
+  size_t bytes = value_end != nullptr ? static_cast<size_t>(value_end - value) : strlen(value);
+  if (bytes == 0 || bytes >= capacity) return 0;
+  size_t units = utf8_to_wide(value, bytes, output, capacity - 1);
+  if (units == 0) return 0;
+  output[units] = L'\0';
+  return 1;
+}
+
+int parse_manifest(const char* text, release_manifest* manifest) {
+  if (text == nullptr || strncmp(text, k_magic, sizeof k_magic - 1) != 0) return 0;
+  wchar_t size_text[32];
+  if (!copy_manifest_value(manifest->version, 65, text, "version") ||
+      !copy_manifest_value(manifest->package_url, 2048, text, "package_url") ||
+      !copy_manifest_value(size_text, 32, text, "package_size") ||
+      !copy_manifest_value(manifest->package_sha256, 65, text, "package_sha256") ||
+      !copy_manifest_value(manifest->integrity_sha256, 65, text, "integrity_sha256") ||
+      !copy_manifest_value(manifest->game_executable, 128, text, "game_executable") ||
+      !copy_manifest_value(manifest->launcher_url, 2048, text, "launcher_url") ||
+      !copy_manifest_value(manifest->launcher_sha256, 65, text, "launcher_sha256")) {
+    return 0;
+  }
+  const wchar_t* end = nullptr;
+  manifest->package_size = parse_unsigned(size_text, &end);
+  if (manifest->package_size <= 99999999 || *end != L'\0') return 0;
+  if (!begins_with(manifest->package_url, VORNA380_RELEASE_ORIGIN)) return 0;
+  if (!begins_with(manifest->launcher_url, VORNA380_RELEASE_ORIGIN)) return 0;
+  if (!valid_hex64(manifest->package_sha256) || !valid_hex64(manifest->integrity_sha256) ||
+      !valid_hex64(manifest->launcher_sha256)) {
+    return 0;
+  }
+  return wcscmp(manifest->game_executable, L"Tarvo.exe") == 0;
+}
+
+void build_release_key_blob(unsigned char blob[RELEASE_KEY_BLOB_BYTES]) {
+  memset(blob, 0, RELEASE_KEY_BLOB_BYTES);
+  const uint32_t header[6] = {0x31415352 /* "RSA1" */, 3072, sizeof k_release_key_exponent,
+                              sizeof k_release_key_modulus, 0, 0};
+  for (int field = 0; field < 6; ++field) {
+    for (int byte = 0; byte < 4; ++byte) blob[field * 4 + byte] = static_cast<unsigned char>(header[field] >> (8 * byte));
+  }
+  memcpy(blob + 24, k_release_key_exponent, sizeof k_release_key_exponent);
+  memcpy(blob + 27, k_release_key_modulus, sizeof k_release_key_modulus);
+}

@@ -1,0 +1,41 @@
+// The signed release manifest: its record, parser, signature check and digest-text rule.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t MANIFEST_LIMIT = 1048576;
+constexpr uint32_t SIGNATURE_LIMIT = 4096;
+constexpr uint32_t SIGNATURE_BYTES = 384;
+
+// Filled by parse_manifest; the caller zero-fills it first.
+struct release_manifest {
+  wchar_t version[65];
+  wchar_t package_url[2048];
+  uint64_t package_size;
+  wchar_t package_sha256[65];
+  wchar_t integrity_sha256[65];
+  wchar_t game_executable[128];
+  wchar_t launcher_url[2048];
+  wchar_t launcher_sha256[65];
+};
+
+// 1 when text (zero-terminated, exactly the signed bytes) is an acceptable manifest and
+// every field of the record is filled.
+int parse_manifest(const char* text, release_manifest* manifest);
+
+// Finds the first line "key=value", converts the value from strict UTF-8 into output.
+// 0 when missing, empty, capacity bytes or longer, or not valid UTF-8.
+int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key);
+
+// 1 when signature is a 384-byte RSASSA-PKCS1-v1_5 SHA-256 signature of the data under the
+// built-in release key.
+int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,
+                             uint32_t signature_length);
+
+// 1 when text is exactly 64 lower-case hexadecimal digits.
+int valid_hex64(const wchar_t* text);
+
+// The 411-byte RSAPUBLICBLOB form of the release key.
+constexpr size_t RELEASE_KEY_BLOB_BYTES = 411;
+void build_release_key_blob(unsigned char blob[RELEASE_KEY_BLOB_BYTES]);
