@@ -1,0 +1,116 @@
+#include <windows.h>
+
+#include "support/test_support.h"
+
+std::wstring make_temp_dir() {
+  wchar_t base[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, base);
+  if (length == 0) return {};
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::wstring path = std::wstring(base) + L"vorna380-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+  }
+  return {};
+}
+
+void remove_tree(const std::wstring& path) {
+  if (path.empty()) return;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") remove_tree(path + L"\\" + name);
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(path.c_str());
+  } else {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+  }
+}
+
+static bool put(const std::wstring& path, const std::string& bytes, bool append) {
+  HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  CloseHandle(file);
+  return done == bytes.size();
+}
+
+bool write_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, false); }
+bool append_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, true); }
+
+bool make_dirs(const std::wstring& path) {
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+  }
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string read_bytes(const std::wstring& path) {
+  std::string out;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return out;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  CloseHandle(file);
+  return out;
+}
+
+bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
+  std::wstring command;
+  for (const auto& a : args) {
+    if (!command.empty()) command += L' ';
+    command += L'"' + a + L'"';
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(args[0].c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+    code = static_cast<DWORD>(-1);
+  }
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+// Links are made on the Linux side (the fixtures); from inside Wine no link can be created.
+bool make_symlink(const std::wstring&, const std::wstring&) { return false; }
+
+exclusive_lock::exclusive_lock(const std::wstring& path) {
+  handle = reinterpret_cast<intptr_t>(
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+exclusive_lock::~exclusive_lock() {
+  if (held()) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+bool exclusive_lock::held() const { return reinterpret_cast<HANDLE>(handle) != INVALID_HANDLE_VALUE; }
