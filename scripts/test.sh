@@ -8,11 +8,11 @@ bash scripts/setup.sh
 
 jobs=$(nproc)
 for preset in linux linux-sanitize windows; do
-  cmake --preset "$preset" -G Ninja >/dev/null
+  cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 if [ -f fuzz/CMakeLists.txt ]; then
-  cmake --preset linux-fuzz -G Ninja >/dev/null
+  cmake --preset linux-fuzz >/dev/null
   cmake --build --preset linux-fuzz -j "$jobs"
 fi
 
