@@ -60,6 +60,12 @@ TEST(ReadFile, RefusesEmptyMissingAndUnreadable) {
   EXPECT_EQ(read_file((dir / L"empty").c_str(), 100, &length), nullptr);
   EXPECT_EQ(read_file((dir / L"missing").c_str(), 100, &length), nullptr);
   EXPECT_EQ(read_file(dir.path.c_str(), 1u << 20, &length), nullptr) << "a folder is not a file";
+  EXPECT_EQ(read_file((dir / L"empty/below").c_str(), 100, &length), nullptr) << "a file as a folder";
+}
+
+TEST(ReadFile, RefusesAFileLockedAgainstReading) {
+  temp_dir dir;
+  uint32_t length = 0;
   ASSERT_TRUE(write_bytes(dir / L"locked", "secret"));
   exclusive_lock lock(dir / L"locked");
   if (!lock.held()) GTEST_SKIP() << "this build cannot lock a file against reading here";
