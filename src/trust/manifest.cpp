@@ -13,13 +13,13 @@ int begins_with(const wchar_t* text, const wchar_t* prefix) {
   return wcsncmp(text, prefix, wcslen(prefix)) == 0;
 }
 
-// _wcstoui64 semantics: leading white space and a sign are accepted, overflow saturates.
-// Sets *end to the first unconverted character.
+// Leading white space and a plus sign are accepted and overflow saturates, as _wcstoui64
+// does. A minus sign is not: _wcstoui64 would wrap "-1" round to an enormous size, and a
+// negative number is no byte count. Sets *end to the first unconverted character.
 uint64_t parse_unsigned(const wchar_t* text, const wchar_t** end) {
   const wchar_t* p = text;
   while (*p == L' ' || (*p >= L'\t' && *p <= L'\r')) ++p;
-  bool negative = false;
-  if (*p == L'+' || *p == L'-') negative = (*p++ == L'-');
+  if (*p == L'+') ++p;
   if (*p < L'0' || *p > L'9') {
     *end = text;
     return 0;
@@ -32,8 +32,7 @@ uint64_t parse_unsigned(const wchar_t* text, const wchar_t** end) {
     value = value * 10 + digit;
   }
   *end = p;
-  if (overflow) return UINT64_MAX;
-  return negative ? (0 - value) : value;
+  return overflow ? UINT64_MAX : value;
 }
 }  // namespace
 

@@ -1,0 +1,122 @@
+// The --verify-release mode and the command-line dispatch, run as the real launcher process.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+constexpr int k_interactive = 1;  // this build's interactive start ends at once with 1
+
+std::wstring trust_file(const std::wstring& name) { return fixture_path(L"trust/" + name); }
+
+int launcher(const std::vector<std::wstring>& args) {
+  std::vector<std::wstring> command{launcher_path()};
+  command.insert(command.end(), args.begin(), args.end());
+  return run_program(command);
+}
+
+int verify_release(const std::wstring& manifest, const std::wstring& signature) {
+  return launcher({L"--verify-release", manifest, signature});
+}
+
+// A scratch copy of a fixture, changed by the caller.
+std::wstring copy_of(const temp_dir& dir, const std::wstring& name, const std::string& content) {
+  std::wstring path = dir / name;
+  EXPECT_TRUE(write_bytes(path, content));
+  return path;
+}
+}  // namespace
+
+TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
+  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"release.manifest.sig")), 0);
+  ASSERT_EQ(read_bytes(trust_file(L"limit.manifest")).size(), 1048576u);
+  EXPECT_EQ(verify_release(trust_file(L"limit.manifest"), trust_file(L"limit.manifest.sig")), 0)
+      << "exactly 1 MiB is within the limit";
+  EXPECT_EQ(verify_release(trust_file(L"zero-byte.manifest"), trust_file(L"zero-byte.manifest.sig")), 0)
+      << "signed as a whole, parsed up to the zero byte";
+}
+
+TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
+  temp_dir dir;
+  const std::string manifest = read_bytes(trust_file(L"release.manifest"));
+  const std::wstring signature = trust_file(L"release.manifest.sig");
+  ASSERT_FALSE(manifest.empty());
+
+  std::string tampered = manifest;
+  tampered[tampered.find("123456789")] = '9';  // a bigger package size, still a valid manifest
+  EXPECT_EQ(verify_release(copy_of(dir, L"tampered.manifest", tampered), signature), 2);
+  EXPECT_EQ(verify_release(copy_of(dir, L"newline.manifest", manifest + "\n"), signature), 2)
+      << "a line feed added after signing";
+  EXPECT_EQ(verify_release(copy_of(dir, L"copy.manifest", manifest), signature), 0) << "an unchanged copy";
+
+  std::string zero = read_bytes(trust_file(L"zero-byte.manifest"));
+  zero[zero.size() - 2] = 'X';  // behind the zero byte, where the parser does not look
+  EXPECT_EQ(verify_release(copy_of(dir, L"zero.manifest", zero), trust_file(L"zero-byte.manifest.sig")), 2);
+
+  EXPECT_EQ(verify_release(trust_file(L"wrong-game.manifest"), trust_file(L"wrong-game.manifest.sig")), 2)
+      << "valid signature, manifest fails validation";
+  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"wrong-game.manifest.sig")), 2);
+}
+
+TEST(VerifyReleaseMode, RefusesOtherSignatures) {
+  const std::wstring manifest = trust_file(L"release.manifest");
+  for (const wchar_t* name : {L"release.manifest.other-key.sig", L"release.manifest.pss.sig",
+                              L"release.manifest.sha1.sig"}) {
+    EXPECT_EQ(verify_release(manifest, trust_file(name)), 2) << to_utf8(name);
+  }
+}
+
+TEST(VerifyReleaseMode, RefusesFilesOfTheWrongSize) {
+  temp_dir dir;
+  const std::wstring manifest = trust_file(L"release.manifest");
+  const std::string signature = read_bytes(trust_file(L"release.manifest.sig"));
+  ASSERT_EQ(signature.size(), 384u);
+
+  ASSERT_EQ(read_bytes(trust_file(L"over-limit.manifest")).size(), 1048577u);
+  EXPECT_EQ(verify_release(trust_file(L"over-limit.manifest"), trust_file(L"over-limit.manifest.sig")), 2)
+      << "1,048,577 bytes, although properly signed";
+  EXPECT_EQ(verify_release(copy_of(dir, L"empty.manifest", ""), trust_file(L"release.manifest.sig")), 2);
+  EXPECT_EQ(verify_release(manifest, copy_of(dir, L"empty.sig", "")), 2);
+  EXPECT_EQ(verify_release(manifest, copy_of(dir, L"383.sig", signature.substr(0, 383))), 2);
+  EXPECT_EQ(verify_release(manifest, copy_of(dir, L"385.sig", signature + '\0')), 2);
+  EXPECT_EQ(verify_release(manifest, copy_of(dir, L"4096.sig", signature + std::string(4096 - 384, '\0'))), 2);
+  EXPECT_EQ(verify_release(manifest, copy_of(dir, L"4097.sig", signature + std::string(4097 - 384, '\0'))), 2);
+}
+
+TEST(VerifyReleaseMode, RefusesMissingOrUnreadablePaths) {
+  temp_dir dir;
+  const std::wstring manifest = trust_file(L"release.manifest");
+  const std::wstring signature = trust_file(L"release.manifest.sig");
+  EXPECT_EQ(verify_release(dir / L"missing.manifest", signature), 2);
+  EXPECT_EQ(verify_release(manifest, dir / L"missing.sig"), 2);
+  EXPECT_EQ(verify_release(dir / L"missing.manifest", dir / L"missing.sig"), 2);
+  EXPECT_EQ(verify_release(dir.path, signature), 2) << "a folder as the manifest";
+  EXPECT_EQ(verify_release(signature, manifest), 2) << "arguments swapped";
+}
+
+TEST(CommandLineDispatch, AnythingButAnExactSwitchStartsTheInteractiveLauncher) {
+  const std::wstring manifest = trust_file(L"release.manifest");
+  const std::wstring signature = trust_file(L"release.manifest.sig");
+  // With valid files, a wrongly matched release check would answer 0, an integrity check 2 or 3.
+  EXPECT_EQ(launcher({L"--verify-release", manifest}), k_interactive) << "one file only";
+  EXPECT_EQ(launcher({L"--verify-release"}), k_interactive);
+  EXPECT_EQ(launcher({L"--verify-release", manifest, signature, signature}), k_interactive) << "three files";
+  EXPECT_EQ(launcher({L"--VERIFY-RELEASE", manifest, signature}), k_interactive) << "upper case";
+  EXPECT_EQ(launcher({L"--Verify-Release", manifest, signature}), k_interactive);
+  EXPECT_EQ(launcher({L"-verify-release", manifest, signature}), k_interactive);
+  EXPECT_EQ(launcher({L"--verify-release ", manifest, signature}), k_interactive) << "trailing space";
+  EXPECT_EQ(launcher({manifest, L"--verify-release", signature}), k_interactive) << "switch in third position";
+  EXPECT_EQ(launcher({manifest, signature, L"--verify-release"}), k_interactive) << "switch last";
+
+  temp_dir dir;
+  const std::wstring digest(64, L'0');
+  EXPECT_EQ(launcher({L"--VERIFY-INTEGRITY", dir.path, digest}), k_interactive);
+  EXPECT_EQ(launcher({dir.path, L"--verify-integrity", digest}), k_interactive);
+  EXPECT_EQ(launcher({L"--verify-integrity", dir.path}), k_interactive);
+  EXPECT_EQ(launcher({}), k_interactive) << "no arguments";
+
+  // The exact switch in second position with two files is the release check.
+  EXPECT_EQ(launcher({L"--verify-release", manifest, signature}), 0);
+}
