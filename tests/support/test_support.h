@@ -37,6 +37,13 @@ bool file_exists(const std::wstring& path);
 // or -1 when it could not be started or did not end within the time-out.
 int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms = 60000);
 
+// Starts the program (program path first) without waiting; 0 when it could not be started.
+// Every started program must be passed to wait_program, which releases it.
+intptr_t start_program(const std::vector<std::wstring>& args);
+// Waits for a program from start_program and returns its full exit code, or -1 when it did not
+// end within the time-out (it is then killed).
+int wait_program(intptr_t program, unsigned timeout_ms = 60000);
+
 // Symbolic links, where this build can make them (false otherwise: the test is skipped).
 bool make_symlink(const std::wstring& target, const std::wstring& link);
 

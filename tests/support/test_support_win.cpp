@@ -78,11 +78,29 @@ std::string read_bytes(const std::wstring& path) {
 
 bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged: backslashes are
+// doubled where they precede a quote or the closing quote, quotes are escaped.
+static void append_quoted(std::wstring& command, const std::wstring& argument) {
+  command += L'"';
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    command.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    command += c;
+  }
+  command.append(2 * backslashes, L'\\');
+  command += L'"';
+}
+
 int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
   std::wstring command;
   for (const auto& a : args) {
     if (!command.empty()) command += L' ';
-    command += L'"' + a + L'"';
+    append_quoted(command, a);
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -100,6 +118,38 @@ int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
     code = static_cast<DWORD>(-1);
   }
   CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+intptr_t start_program(const std::vector<std::wstring>& args) {
+  std::wstring command;
+  for (const auto& a : args) {
+    if (!command.empty()) command += L' ';
+    append_quoted(command, a);
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(args[0].c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return 0;
+  }
+  CloseHandle(process.hThread);
+  return reinterpret_cast<intptr_t>(process.hProcess);
+}
+
+int wait_program(intptr_t program, unsigned timeout_ms) {
+  HANDLE process = reinterpret_cast<HANDLE>(program);
+  if (process == nullptr) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process, &code);
+  } else {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    code = static_cast<DWORD>(-1);
+  }
+  CloseHandle(process);
   return static_cast<int>(code);
 }
 

@@ -1,0 +1,124 @@
+// The painting reads the progress figures without a lock while a worker changes them. It may
+// only ever see a mode together with figures that belong to it: counters are published before
+// PROGRESS_VERIFY when the mode is entered, and PROGRESS_INDETERMINATE is published before the
+// counters are cleared when it is left. A reader racing a writer would catch any other order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/paths.h"
+#include "core/status.h"
+
+namespace {
+// Rounds run for this long; each round is one race between writer and observer.
+constexpr auto RACE_TIME = std::chrono::milliseconds(1500);
+
+// Two-thread barrier; spinning briefly, then yielding, so that it works on a busy machine.
+class round_barrier {
+ public:
+  void arrive_and_wait() {
+    long generation = generation_.load();
+    if (waiting_.fetch_add(1) == 1) {
+      waiting_.store(0);
+      generation_.fetch_add(1);
+      return;
+    }
+    for (int spins = 0; generation_.load() == generation; ++spins) {
+      if (spins > 200) std::this_thread::yield();
+    }
+  }
+
+ private:
+  std::atomic<int> waiting_{0};
+  std::atomic<long> generation_{0};
+};
+
+struct race_result {
+  long rounds = 0;
+  long torn = 0;  // rounds in which the observer saw a mode with figures that do not belong to it
+};
+
+// Writer: set_indeterminate_progress(), then set_verify_progress(1, 1). The observer waits for
+// PROGRESS_VERIFY and then reads the counters: any 0 was still the old figure.
+race_result race_entering_verify() {
+  round_barrier barrier;
+  std::atomic<bool> stop{false};
+  race_result result;
+  std::thread writer([&] {
+    for (;;) {
+      barrier.arrive_and_wait();  // the observer is done with the last round
+      if (stop.load()) return;
+      set_indeterminate_progress();
+      barrier.arrive_and_wait();  // the observer is watching
+      set_verify_progress(1, 1);
+    }
+  });
+  auto end = std::chrono::steady_clock::now() + RACE_TIME;
+  for (;;) {
+    bool last = std::chrono::steady_clock::now() > end;
+    if (last) stop.store(true);
+    barrier.arrive_and_wait();
+    if (last) break;
+    barrier.arrive_and_wait();
+    for (int spins = 0; g_progress_mode.load() != PROGRESS_VERIFY; ++spins) {
+      if (spins > 2000) std::this_thread::yield();
+    }
+    int32_t total = g_verify_progress_total.load();
+    int32_t done = g_verify_progress_done.load();
+    if (total != 1 || done != 1) ++result.torn;
+    ++result.rounds;
+  }
+  writer.join();
+  return result;
+}
+
+// Writer: from set_verify_progress(5, 5), set_indeterminate_progress(). The mode is left
+// first, so once the observer sees the done count at 0 the mode must already be reset.
+race_result race_leaving_verify() {
+  round_barrier barrier;
+  std::atomic<bool> stop{false};
+  race_result result;
+  std::thread writer([&] {
+    for (;;) {
+      barrier.arrive_and_wait();
+      if (stop.load()) return;
+      set_verify_progress(5, 5);
+      barrier.arrive_and_wait();
+      set_indeterminate_progress();
+    }
+  });
+  auto end = std::chrono::steady_clock::now() + RACE_TIME;
+  for (;;) {
+    bool last = std::chrono::steady_clock::now() > end;
+    if (last) stop.store(true);
+    barrier.arrive_and_wait();
+    if (last) break;
+    barrier.arrive_and_wait();
+    for (int spins = 0; g_verify_progress_done.load() != 0; ++spins) {
+      if (spins > 2000) std::this_thread::yield();
+    }
+    if (g_progress_mode.load() != PROGRESS_INDETERMINATE) ++result.torn;
+    ++result.rounds;
+  }
+  writer.join();
+  return result;
+}
+}  // namespace
+
+TEST(ProgressOrder, VerifyModeIsPublishedAfterItsCounters) {
+  g_window = nullptr;
+  race_result result = race_entering_verify();
+  set_indeterminate_progress();
+  EXPECT_EQ(result.torn, 0) << "of " << result.rounds << " rounds";
+  EXPECT_GT(result.rounds, 1000);
+}
+
+TEST(ProgressOrder, CountersAreClearedAfterTheModeIsLeft) {
+  g_window = nullptr;
+  race_result result = race_leaving_verify();
+  set_indeterminate_progress();
+  EXPECT_EQ(result.torn, 0) << "of " << result.rounds << " rounds";
+  EXPECT_GT(result.rounds, 1000);
+}
