@@ -2,7 +2,7 @@
 """Builds a development client release: a client folder, its integrity list, and a release
 manifest signed with the development key.
 
-Usage: make-dev-client.py OUTDIR [--files N] [--megabytes M] [--seed S] [--version V]
+Usage: make-dev-client.py [OUTDIR] [--files N] [--megabytes M] [--seed S] [--version V]
 
 Writes
   OUTDIR/Client/...                               N files (deterministic content) in sub-folders
@@ -123,7 +123,8 @@ def openssl_sign(manifest, signature):
 
 def main():
     parser = argparse.ArgumentParser(description="Development client release")
-    parser.add_argument("outdir")
+    parser.add_argument("outdir", nargs="?", default=os.path.join(REPO, "build", "dev-release"),
+                        help="output folder (default build/dev-release)")
     parser.add_argument("--files", type=int, default=1200, help="number of client files (default 1200)")
     parser.add_argument("--megabytes", type=float, default=48, help="total size in MiB (default 48)")
     parser.add_argument("--seed", type=int, default=380, help="content seed (default 380)")

@@ -1,0 +1,111 @@
+#include "integrity/integrity_client.h"
+
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "core/text.h"
+#include "integrity/verify.h"
+#include "support/test_support.h"
+
+const char k_bestiary_approved[] = "Fichier Bestiaire local approuve par empreinte exacte.";
+const char k_bestiary_complete[] = "Overlay Bestiaire complet et controle.";
+const char k_job_ux_approved[] = "Fichier UX Metiers local approuve par empreinte exacte.";
+const char k_job_ux_complete[] = "Overlay UX Metiers complet et controle.";
+const char k_shop_approved[] = "Fichier boutique Vorna380 local approuve par empreinte exacte.";
+const char k_shop_complete[] = "Overlay boutique Vorna380 complet et controle.";
+const char k_air_approved[] = "Descripteur AIR historique signe accepte apres normalisation par Moorbridge.";
+const char k_updater_approved[] = "Moorbridge Vrel corrige approuve par empreinte exacte.";
+
+std::string content_of(const std::string& label) {
+  std::string text = dev_content(label);
+  EXPECT_FALSE(text.empty()) << "no development content for " << label;
+  return text;
+}
+
+std::string dev_digest(const std::string& label) { return sha256_hex(content_of(label)); }
+
+std::string entry(const std::string& digest, const std::string& path) { return digest + "  " + path + "\n"; }
+
+std::string native(const std::string& path) {
+  std::string result = path;
+  for (char& c : result) {
+    if (c == '/' || c == '\\') c = static_cast<char>(PATH_SEPARATOR);
+  }
+  return result;
+}
+
+test_client::test_client(const std::wstring& folder) : folder(folder) { make_dirs(folder); }
+
+void test_client::put(const std::string& path, const std::string& content) const {
+  std::wstring full = join(folder, from_utf8(path));
+  make_dirs(full.substr(0, full.rfind(PATH_SEPARATOR)));
+  ASSERT_TRUE(write_bytes(full, content)) << path;
+}
+
+void test_client::add(const std::string& path, const std::string& content) {
+  put(path, content);
+  list += entry(sha256_hex(content), path);
+}
+
+void test_client::add_listed(const std::string& path, const std::string& listed_digest, const std::string& content) {
+  put(path, content);
+  list += entry(listed_digest, path);
+}
+
+void test_client::add_fillers(int count, int first) {
+  make_dirs(join(folder, L"pack"));
+  for (int i = first; i < first + count; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "pack/f%04d.bin", i);
+    std::string content = "filler " + std::to_string(i) + "\n";
+    ASSERT_TRUE(write_bytes(join(folder, from_utf8(name)), content));
+    list += entry(sha256_hex(content), name);
+  }
+}
+
+std::string test_client::write_list() { return write_list(list); }
+
+std::string test_client::write_list(const std::string& bytes) {
+  EXPECT_TRUE(write_bytes(join(folder, L"client-integrity.sha256"), bytes));
+  return sha256_hex(bytes);
+}
+
+int test_client::verify(const std::string& digest) const {
+  return verify_integrity(folder.c_str(), from_utf8(digest).c_str());
+}
+
+journal_capture::journal_capture(const std::wstring& path) : path(path), saved(g_log) {
+  copy_text(g_log, PATH_UNITS, path.c_str());
+}
+
+journal_capture::~journal_capture() { copy_text(g_log, PATH_UNITS, saved.c_str()); }
+
+std::vector<std::string> journal_capture::messages() const {
+  std::string bytes = read_bytes(path);
+  std::vector<std::string> result;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find("\r\n", at);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "journal line without its line end: " << bytes.substr(at);
+      break;
+    }
+    std::string line = bytes.substr(at, end - at);
+    // "[YYYY-MM-DD hh:mm:ss] message"
+    if (line.size() < 22 || line[0] != '[' || line.compare(20, 2, "] ") != 0) {
+      ADD_FAILURE() << "journal line without its time stamp: " << line;
+    } else {
+      result.push_back(line.substr(22));
+    }
+    at = end + 2;
+  }
+  return result;
+}
+
+std::vector<std::string> journal_capture::events() const {
+  std::vector<std::string> result;
+  for (const std::string& message : messages()) {
+    if (message.rfind("Verification de securite : ", 0) != 0) result.push_back(message);
+  }
+  return result;
+}

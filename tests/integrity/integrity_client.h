@@ -1,0 +1,60 @@
+// Small client folders written by the tests themselves, and the journal they produce.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Digest text of the development content for a label (release/dev-contents.txt), and the
+// content itself; a label missing from that file fails the calling test.
+std::string dev_digest(const std::string& label);
+std::string content_of(const std::string& label);
+
+// One list line: "<digest>  <path>\n".
+std::string entry(const std::string& digest, const std::string& path);
+
+// The path with both separators turned into this build's, as the journal lines show it.
+std::string native(const std::string& path);
+
+// A client folder and the integrity list being written for it.
+struct test_client {
+  explicit test_client(const std::wstring& folder);
+
+  // Writes the file (folders made as needed; path may use '/' or '\').
+  void put(const std::string& path, const std::string& content) const;
+  // Writes the file and lists it with the digest of its content.
+  void add(const std::string& path, const std::string& content);
+  // Writes the file and lists it with another digest.
+  void add_listed(const std::string& path, const std::string& listed_digest, const std::string& content);
+  // count matching tiny files pack/fNNNN.bin (numbered from first), listed in order.
+  void add_fillers(int count, int first = 0);
+
+  // Writes client-integrity.sha256 (list as built, or the given bytes) and returns its digest.
+  std::string write_list();
+  std::string write_list(const std::string& bytes);
+  int verify(const std::string& digest) const;
+
+  std::wstring folder;
+  std::string list;
+};
+
+// Sets the journal to a file of its own for the scope and reads it back.
+struct journal_capture {
+  explicit journal_capture(const std::wstring& path);
+  ~journal_capture();
+  // Messages without the time stamp and the line end, in order.
+  std::vector<std::string> messages() const;
+  // The same without the verification's progress status texts.
+  std::vector<std::string> events() const;
+
+  std::wstring path;
+  std::wstring saved;
+};
+
+extern const char k_bestiary_approved[];
+extern const char k_bestiary_complete[];
+extern const char k_job_ux_approved[];
+extern const char k_job_ux_complete[];
+extern const char k_shop_approved[];
+extern const char k_shop_complete[];
+extern const char k_air_approved[];
+extern const char k_updater_approved[];
