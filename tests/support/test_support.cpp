@@ -19,6 +19,11 @@ std::wstring join(const std::wstring& folder, const std::wstring& relative) {
 
 std::wstring temp_dir::operator/(const std::wstring& name) const { return join(path, name); }
 
+int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
+  intptr_t program = start_program(args);
+  return program == 0 ? -1 : wait_program(program, timeout_ms);
+}
+
 std::string to_utf8(const std::wstring& text) {
   if (text.empty()) return {};
   std::string out(text.size() * 4, '\0');

@@ -84,29 +84,6 @@ bool file_exists(const std::wstring& path) {
   return lstat(to_utf8(path).c_str(), &info) == 0;
 }
 
-int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
-  std::vector<std::string> native;
-  for (const auto& a : args) native.push_back(to_utf8(a));
-  std::vector<char*> argv;
-  for (auto& a : native) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  for (unsigned waited = 0;; waited += 10) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 || waited >= timeout_ms) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    struct timespec pause = {0, 10 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 intptr_t start_program(const std::vector<std::wstring>& args) {
   std::vector<std::string> native;
   for (const auto& a : args) native.push_back(to_utf8(a));

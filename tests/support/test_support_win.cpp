@@ -96,31 +96,6 @@ static void append_quoted(std::wstring& command, const std::wstring& argument) {
   command += L'"';
 }
 
-int run_program(const std::vector<std::wstring>& args, unsigned timeout_ms) {
-  std::wstring command;
-  for (const auto& a : args) {
-    if (!command.empty()) command += L' ';
-    append_quoted(command, a);
-  }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(args[0].c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return -1;
-  }
-  CloseHandle(process.hThread);
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-    code = static_cast<DWORD>(-1);
-  }
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
-}
-
 intptr_t start_program(const std::vector<std::wstring>& args) {
   std::wstring command;
   for (const auto& a : args) {
