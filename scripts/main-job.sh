@@ -19,16 +19,20 @@ digest=$(python3 scripts/make-dev-client.py "$release" | tail -n 1)
 manifest=$release/release/Vorna380.release.manifest
 signature=$manifest.sig
 client=$release/Client
+# A copy that gained one line feed after signing: both builds must refuse it.
+tampered=$release/release/tampered.manifest
+{ cat "$manifest"; printf '\n'; } > "$tampered"
 
 report() {  # build, mode, exit code
   local meaning="refused"
   [ "$3" -eq 0 ] && meaning="accepted"
-  printf '%-8s %-20s exit code %s (%s)\n' "$1" "$2" "$3" "$meaning"
+  printf '%-8s %-30s exit code %s (%s)\n' "$1" "$2" "$3" "$meaning"
 }
 
 echo "== Linux port"
 set +e
 build/linux/vorna380-launcher --verify-release "$manifest" "$signature"; report linux --verify-release $?
+build/linux/vorna380-launcher --verify-release "$tampered" "$signature"; report linux "--verify-release (tampered)" $?
 build/linux/vorna380-launcher --verify-integrity "$client" "$digest"; report linux --verify-integrity $?
 set -e
 
@@ -40,6 +44,8 @@ exe=build/windows/Vorna380-Launcher.exe
 set +e
 scripts/wine-run.sh "$exe" --verify-release "$(winepath -w "$manifest")" "$(winepath -w "$signature")"
 report windows --verify-release $?
+scripts/wine-run.sh "$exe" --verify-release "$(winepath -w "$tampered")" "$(winepath -w "$signature")"
+report windows "--verify-release (tampered)" $?
 scripts/wine-run.sh "$exe" --verify-integrity "$(winepath -w "$client")" "$digest"
 report windows --verify-integrity $?
 set -e

@@ -2,6 +2,7 @@
 # Run as: cmake -DSOURCE_DIR=... -DWORK_DIR=... -P profile_check.cmake
 include("${SOURCE_DIR}/cmake/ReleaseProfile.cmake")
 file(READ "${SOURCE_DIR}/release/dev.profile" good)
+file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 
 set(failures 0)
