@@ -5,15 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "core/paths.h"
 #include "core/status.h"
 
 namespace {
-// Rounds run for this long; each round is one race between writer and observer.
-constexpr auto RACE_TIME = std::chrono::milliseconds(1500);
+// Each round is one race between writer and observer. A fixed count, not a time budget, so
+// that a slow machine runs the same test, only longer.
+constexpr long RACE_ROUNDS = 200000;
 
 // Two-thread barrier; spinning briefly, then yielding, so that it works on a busy machine.
 class round_barrier {
@@ -55,9 +55,8 @@ race_result race_entering_verify() {
       set_verify_progress(1, 1);
     }
   });
-  auto end = std::chrono::steady_clock::now() + RACE_TIME;
   for (;;) {
-    bool last = std::chrono::steady_clock::now() > end;
+    bool last = result.rounds == RACE_ROUNDS;
     if (last) stop.store(true);
     barrier.arrive_and_wait();
     if (last) break;
@@ -89,9 +88,8 @@ race_result race_leaving_verify() {
       set_indeterminate_progress();
     }
   });
-  auto end = std::chrono::steady_clock::now() + RACE_TIME;
   for (;;) {
-    bool last = std::chrono::steady_clock::now() > end;
+    bool last = result.rounds == RACE_ROUNDS;
     if (last) stop.store(true);
     barrier.arrive_and_wait();
     if (last) break;
@@ -112,7 +110,6 @@ TEST(ProgressOrder, VerifyModeIsPublishedAfterItsCounters) {
   race_result result = race_entering_verify();
   set_indeterminate_progress();
   EXPECT_EQ(result.torn, 0) << "of " << result.rounds << " rounds";
-  EXPECT_GT(result.rounds, 1000);
 }
 
 TEST(ProgressOrder, CountersAreClearedAfterTheModeIsLeft) {
@@ -120,5 +117,4 @@ TEST(ProgressOrder, CountersAreClearedAfterTheModeIsLeft) {
   race_result result = race_leaving_verify();
   set_indeterminate_progress();
   EXPECT_EQ(result.torn, 0) << "of " << result.rounds << " rounds";
-  EXPECT_GT(result.rounds, 1000);
 }
