@@ -9,7 +9,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "core_test_platform.h"
-#include "journal_lines.h"
+#include "support/journal_lines.h"
 #include "support/test_support.h"
 
 namespace {
@@ -63,15 +63,13 @@ void write_lines(const char* tag) {
 
 TEST(JournalConcurrency, TwoThreadsLeaveWholeLines) {
   temp_dir dir;
-  std::wstring journal = dir / L"launcher.log";
-  copy_text(g_log, PATH_UNITS, journal.c_str());
+  journal_capture capture{dir / L"launcher.log"};
   std::thread first(write_lines, "A");
   std::thread second(write_lines, "B");
   first.join();
   second.join();
-  g_log[0] = L'\0';
   int switches = 0;
-  report(whole_line_problems(journal, {"A", "B"}, &switches));
+  report(whole_line_problems(capture.path, {"A", "B"}, &switches));
 }
 
 TEST(JournalConcurrency, TwoProcessesLeaveWholeLines) {

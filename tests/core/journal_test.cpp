@@ -7,33 +7,19 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "core_test_platform.h"
-#include "journal_lines.h"
+#include "support/journal_lines.h"
 #include "support/test_support.h"
 
 namespace {
-// The journal of each test lives in its own scratch folder; g_log is cleared afterwards.
+// The journal of each test lives in its own scratch folder.
 class Journal : public ::testing::Test {
  protected:
-  void SetUp() override {
-    journal = dir / L"launcher.log";
-    copy_text(g_log, PATH_UNITS, journal.c_str());
-  }
-  void TearDown() override { g_log[0] = L'\0'; }
-
-  std::vector<journal_line> lines() {
-    std::vector<journal_line> parsed;
-    std::string problem;
-    EXPECT_TRUE(parse_journal(read_bytes(journal), &parsed, &problem)) << problem;
-    return parsed;
-  }
-  std::vector<std::string> messages() {
-    std::vector<std::string> out;
-    for (const auto& line : lines()) out.push_back(line.message);
-    return out;
-  }
+  std::vector<journal_line> lines() { return capture.lines(); }
+  std::vector<std::string> messages() { return capture.messages(); }
 
   temp_dir dir;
-  std::wstring journal;
+  journal_capture capture{dir / L"launcher.log"};
+  const std::wstring journal = capture.path;
 };
 
 // "[YYYY-MM-DD hh:mm:ss] " in front of every message.

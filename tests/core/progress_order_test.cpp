@@ -40,9 +40,11 @@ struct race_result {
   long torn = 0;  // rounds in which the observer saw a mode with figures that do not belong to it
 };
 
-// Writer: set_indeterminate_progress(), then set_verify_progress(1, 1). The observer waits for
-// PROGRESS_VERIFY and then reads the counters: any 0 was still the old figure.
-race_result race_entering_verify() {
+// One race per round: the writer puts the figures into a known state (prepare), waits for the
+// observer, then changes them (change); the observer waits for the change to show
+// (changed) and checks that what it then reads belongs with it (consistent).
+template <typename Prepare, typename Change, typename Changed, typename Consistent>
+race_result race(Prepare prepare, Change change, Changed changed, Consistent consistent) {
   round_barrier barrier;
   std::atomic<bool> stop{false};
   race_result result;
@@ -50,9 +52,9 @@ race_result race_entering_verify() {
     for (;;) {
       barrier.arrive_and_wait();  // the observer is done with the last round
       if (stop.load()) return;
-      set_indeterminate_progress();
+      prepare();
       barrier.arrive_and_wait();  // the observer is watching
-      set_verify_progress(1, 1);
+      change();
     }
   });
   for (;;) {
@@ -61,47 +63,34 @@ race_result race_entering_verify() {
     barrier.arrive_and_wait();
     if (last) break;
     barrier.arrive_and_wait();
-    for (int spins = 0; g_progress_mode.load() != PROGRESS_VERIFY; ++spins) {
+    for (int spins = 0; !changed(); ++spins) {
       if (spins > 2000) std::this_thread::yield();
     }
-    int32_t total = g_verify_progress_total.load();
-    int32_t done = g_verify_progress_done.load();
-    if (total != 1 || done != 1) ++result.torn;
+    if (!consistent()) ++result.torn;
     ++result.rounds;
   }
   writer.join();
   return result;
 }
 
-// Writer: from set_verify_progress(5, 5), set_indeterminate_progress(). The mode is left
-// first, so once the observer sees the done count at 0 the mode must already be reset.
+// From indeterminate, set_verify_progress(1, 1): once PROGRESS_VERIFY shows, any counter
+// still at 0 was published after the mode.
+race_result race_entering_verify() {
+  return race([] { set_indeterminate_progress(); }, [] { set_verify_progress(1, 1); },
+              [] { return g_progress_mode.load() == PROGRESS_VERIFY; },
+              [] {
+                int32_t total = g_verify_progress_total.load();
+                int32_t done = g_verify_progress_done.load();
+                return total == 1 && done == 1;
+              });
+}
+
+// From set_verify_progress(5, 5), set_indeterminate_progress(): the mode is left first, so
+// once the done count shows 0 the mode must already be reset.
 race_result race_leaving_verify() {
-  round_barrier barrier;
-  std::atomic<bool> stop{false};
-  race_result result;
-  std::thread writer([&] {
-    for (;;) {
-      barrier.arrive_and_wait();
-      if (stop.load()) return;
-      set_verify_progress(5, 5);
-      barrier.arrive_and_wait();
-      set_indeterminate_progress();
-    }
-  });
-  for (;;) {
-    bool last = result.rounds == RACE_ROUNDS;
-    if (last) stop.store(true);
-    barrier.arrive_and_wait();
-    if (last) break;
-    barrier.arrive_and_wait();
-    for (int spins = 0; g_verify_progress_done.load() != 0; ++spins) {
-      if (spins > 2000) std::this_thread::yield();
-    }
-    if (g_progress_mode.load() != PROGRESS_INDETERMINATE) ++result.torn;
-    ++result.rounds;
-  }
-  writer.join();
-  return result;
+  return race([] { set_verify_progress(5, 5); }, [] { set_indeterminate_progress(); },
+              [] { return g_verify_progress_done.load() == 0; },
+              [] { return g_progress_mode.load() == PROGRESS_INDETERMINATE; });
 }
 }  // namespace
 

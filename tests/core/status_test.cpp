@@ -10,7 +10,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "core_test_platform.h"
-#include "journal_lines.h"
+#include "support/journal_lines.h"
 #include "support/test_support.h"
 
 namespace {
@@ -18,8 +18,6 @@ namespace {
 class StatusChannel : public ::testing::Test {
  protected:
   void SetUp() override {
-    journal = dir / L"launcher.log";
-    copy_text(g_log, PATH_UNITS, journal.c_str());
     g_window = nullptr;
     set_indeterminate_progress();
   }
@@ -29,7 +27,6 @@ class StatusChannel : public ::testing::Test {
       for (const auto& message : take_posted_messages(window)) free(reinterpret_cast<void*>(message.lparam));
       release_test_window(window);
     }
-    g_log[0] = L'\0';
     g_progress_total = 0;
     g_progress_file[0] = L'\0';
     set_indeterminate_progress();
@@ -40,14 +37,7 @@ class StatusChannel : public ::testing::Test {
     return window;
   }
 
-  std::vector<std::string> journalled() {
-    std::vector<journal_line> lines;
-    std::string problem;
-    EXPECT_TRUE(parse_journal(read_bytes(journal), &lines, &problem)) << problem;
-    std::vector<std::string> out;
-    for (const auto& line : lines) out.push_back(line.message);
-    return out;
-  }
+  std::vector<std::string> journalled() { return capture.messages(); }
 
   // The text a posted message carries; the receiver's part: it frees the copy.
   static std::wstring receive_text(const posted_message& message) {
@@ -58,7 +48,8 @@ class StatusChannel : public ::testing::Test {
   }
 
   temp_dir dir;
-  std::wstring journal;
+  journal_capture capture{dir / L"launcher.log"};
+  const std::wstring journal = capture.path;
   window_handle window = nullptr;
 };
 }  // namespace

@@ -23,7 +23,7 @@ class VerifyIntegrityCommand : public ::testing::Test {
     return run_program({launcher_path(), L"--verify-integrity", folder, from_utf8(expected)});
   }
   // Journal messages of a file written by the launcher process.
-  static std::vector<std::string> events_of(const std::wstring& path) { return journal_capture(path).events(); }
+  static std::vector<std::string> events_of(const std::wstring& path) { return integrity_journal(path).events(); }
 };
 
 std::string upper(std::string text) {

@@ -74,35 +74,7 @@ int test_client::verify(const std::string& digest) const {
   return verify_integrity(folder.c_str(), from_utf8(digest).c_str());
 }
 
-journal_capture::journal_capture(const std::wstring& path) : path(path), saved(g_log) {
-  copy_text(g_log, PATH_UNITS, path.c_str());
-}
-
-journal_capture::~journal_capture() { copy_text(g_log, PATH_UNITS, saved.c_str()); }
-
-std::vector<std::string> journal_capture::messages() const {
-  std::string bytes = read_bytes(path);
-  std::vector<std::string> result;
-  size_t at = 0;
-  while (at < bytes.size()) {
-    size_t end = bytes.find("\r\n", at);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "journal line without its line end: " << bytes.substr(at);
-      break;
-    }
-    std::string line = bytes.substr(at, end - at);
-    // "[YYYY-MM-DD hh:mm:ss] message"
-    if (line.size() < 22 || line[0] != '[' || line.compare(20, 2, "] ") != 0) {
-      ADD_FAILURE() << "journal line without its time stamp: " << line;
-    } else {
-      result.push_back(line.substr(22));
-    }
-    at = end + 2;
-  }
-  return result;
-}
-
-std::vector<std::string> journal_capture::events() const {
+std::vector<std::string> integrity_journal::events() const {
   std::vector<std::string> result;
   for (const std::string& message : messages()) {
     if (message.rfind("Verification de securite : ", 0) != 0) result.push_back(message);

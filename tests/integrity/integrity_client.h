@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/journal_lines.h"
+
 // Digest text of the development content for a label (release/dev-contents.txt), and the
 // content itself; a label missing from that file fails the calling test.
 std::string dev_digest(const std::string& label);
@@ -37,17 +39,10 @@ struct test_client {
   std::string list;
 };
 
-// Sets the journal to a file of its own for the scope and reads it back.
-struct journal_capture {
-  explicit journal_capture(const std::wstring& path);
-  ~journal_capture();
-  // Messages without the time stamp and the line end, in order.
-  std::vector<std::string> messages() const;
-  // The same without the verification's progress status texts.
+// The journal of one test, read back with or without the verification's progress texts.
+struct integrity_journal : journal_capture {
+  using journal_capture::journal_capture;
   std::vector<std::string> events() const;
-
-  std::wstring path;
-  std::wstring saved;
 };
 
 extern const char k_bestiary_approved[];

@@ -24,7 +24,7 @@ class Overlays : public ::testing::Test {
  protected:
   temp_dir dir;
   test_client client{dir / L"Client"};
-  journal_capture journal{dir / L"launcher.log"};
+  integrity_journal journal{dir / L"launcher.log"};
 
   void SetUp() override { client.add_fillers(1000); }
 
@@ -39,6 +39,13 @@ class Overlays : public ::testing::Test {
     listed_as(kTaxi, "T4", "T8");
     listed_as(kContextMenu, "M3", "M4");
     listed_as(kDungeons, "D1", "D4");
+    client.put(kSkull, content_of("S1"));
+  }
+  // The bestiary files other than Common.swf on disk in an accepted version, unlisted.
+  void put_complete_bestiary_but_common() {
+    client.put(kTaxi, content_of("T8"));
+    client.put(kContextMenu, content_of("M4"));
+    client.put(kDungeons, content_of("D4"));
     client.put(kSkull, content_of("S1"));
   }
   void job_ux() {
@@ -180,10 +187,7 @@ TEST_F(Overlays, ApprovedEntriesCountTowardsTheThousand) {
 
 TEST_F(Overlays, RightPathAndFileWithAnotherListedDigestIsRefused) {
   listed_as(kCommon, "C1", "C7");
-  client.put(kTaxi, content_of("T8"));
-  client.put(kContextMenu, content_of("M4"));
-  client.put(kDungeons, content_of("D4"));
-  client.put(kSkull, content_of("S1"));
+  put_complete_bestiary_but_common();
   EXPECT_EQ(client.verify(client.write_list()), 0);
   EXPECT_EQ(journal.events(), lines{refusal(kCommon, "C1", "C7")});
 }
@@ -197,10 +201,7 @@ TEST_F(Overlays, BackslashSpellingIsNeverApproved) {
   client.list.clear();
   client.add_fillers(1000);
   listed_as(backslashed, "C4", "C7");
-  client.put(kTaxi, content_of("T8"));
-  client.put(kContextMenu, content_of("M4"));
-  client.put(kDungeons, content_of("D4"));
-  client.put(kSkull, content_of("S1"));
+  put_complete_bestiary_but_common();
   EXPECT_EQ(client.verify(client.write_list()), 0);
   EXPECT_EQ(journal.events(), lines{refusal(backslashed, "C4", "C7")});
 }

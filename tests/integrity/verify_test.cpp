@@ -18,7 +18,7 @@ class Verify : public ::testing::Test {
  protected:
   temp_dir dir;
   test_client client{dir / L"Client"};
-  journal_capture journal{dir / L"launcher.log"};
+  integrity_journal journal{dir / L"launcher.log"};
 
   std::string filler_digest(int i) { return sha256_hex("filler " + std::to_string(i) + "\n"); }
   // Every filler entry, "<digest>  pack/fNNNN.bin\n", has this many bytes.
@@ -216,7 +216,7 @@ namespace {
 void expect_link_missing(const std::wstring& fixture, const std::string& listed, const std::wstring& log) {
   std::string digest = read_bytes(fixture_path(fixture + L".sha256")).substr(0, 64);
   ASSERT_EQ(digest.size(), 64u);
-  journal_capture capture{log};
+  integrity_journal capture{log};
   EXPECT_EQ(verify_integrity(fixture_path(fixture).c_str(), from_utf8(digest).c_str()), 0);
   EXPECT_EQ(capture.events(), std::vector<std::string>{"Fichier client absent ou illisible : " + native(listed)});
 }

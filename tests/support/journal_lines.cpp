@@ -1,6 +1,12 @@
-#include "journal_lines.h"
+#include "support/journal_lines.h"
+
+#include <gtest/gtest.h>
 
 #include <ctime>
+
+#include "core/paths.h"
+#include "core/text.h"
+#include "support/test_support.h"
 
 namespace {
 bool digits(const std::string& text, size_t at, size_t count) {
@@ -29,7 +35,9 @@ bool parse_journal(const std::string& bytes, std::vector<journal_line>* lines, s
       return false;
     }
     std::string line = bytes.substr(at, end - at);
-    if (!stamp_shape(line) || line.find_first_of("\r\n") != std::string::npos) {
+    // A message may hold a carriage return of its own (a listed path can end in one), but a
+    // line feed inside a line means two lines ran into each other.
+    if (!stamp_shape(line) || line.find('\n') != std::string::npos) {
       *problem = "malformed line: " + line.substr(0, 120);
       return false;
     }
@@ -44,4 +52,23 @@ std::string local_stamp_now() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
   return text;
+}
+
+journal_capture::journal_capture(const std::wstring& path) : path(path), saved(g_log) {
+  copy_text(g_log, PATH_UNITS, path.c_str());
+}
+
+journal_capture::~journal_capture() { copy_text(g_log, PATH_UNITS, saved.c_str()); }
+
+std::vector<journal_line> journal_capture::lines() const {
+  std::vector<journal_line> parsed;
+  std::string problem;
+  EXPECT_TRUE(parse_journal(read_bytes(path), &parsed, &problem)) << problem;
+  return parsed;
+}
+
+std::vector<std::string> journal_capture::messages() const {
+  std::vector<std::string> result;
+  for (const journal_line& line : lines()) result.push_back(line.message);
+  return result;
 }
