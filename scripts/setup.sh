@@ -7,9 +7,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   googletest libgtest-dev libssl-dev openssl
-  xvfb file python3 coreutils
+  xvfb file python3 coreutils bc
 )
 
 sudo_cmd=()
