@@ -34,6 +34,8 @@ TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
       << "exactly 1 MiB is within the limit";
   EXPECT_EQ(verify_release(trust_file(L"zero-byte.manifest"), trust_file(L"zero-byte.manifest.sig")), 0)
       << "signed as a whole, parsed up to the zero byte";
+  EXPECT_EQ(verify_release(trust_file(L"sequence6.manifest"), trust_file(L"sequence6.manifest.sig")), 0)
+      << "with a release number";
 }
 
 TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
@@ -56,6 +58,8 @@ TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
   EXPECT_EQ(verify_release(trust_file(L"wrong-game.manifest"), trust_file(L"wrong-game.manifest.sig")), 2)
       << "valid signature, manifest fails validation";
   EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"wrong-game.manifest.sig")), 2);
+  EXPECT_EQ(verify_release(trust_file(L"sequence-6.manifest"), trust_file(L"sequence-6.manifest.sig")), 2)
+      << "valid signature, malformed release number";
 }
 
 TEST(VerifyReleaseMode, RefusesOtherSignatures) {
