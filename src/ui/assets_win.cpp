@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <initializer_list>
+
 #include "ui/graphics_win.h"
 #include "ui/window.h"
 

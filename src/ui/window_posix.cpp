@@ -84,10 +84,17 @@ int gtk_message_box(GtkWindow* owner, const wchar_t* text, const wchar_t* captio
                         : (style & BOX_QUESTION) == BOX_QUESTION   ? GTK_MESSAGE_QUESTION
                         : (style & BOX_INFORMATION) == BOX_INFORMATION ? GTK_MESSAGE_INFO
                                                                         : GTK_MESSAGE_OTHER;
-  GtkButtonsType buttons = (style & BOX_YES_NO) ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
   GtkWidget* dialog = gtk_message_dialog_new(owner, owner != nullptr ? GTK_DIALOG_MODAL : GtkDialogFlags(0), type,
-                                             buttons, "%s", utf8_text);
+                                             GTK_BUTTONS_NONE, "%s", utf8_text);
+  // The buttons speak the launcher's language, whatever the system's.
+  if (style & BOX_YES_NO) {
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Oui", GTK_RESPONSE_YES, "Non", GTK_RESPONSE_NO, nullptr);
+  } else {
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+  }
   gtk_window_set_title(GTK_WINDOW(dialog), utf8_caption);
+  // As in the system's boxes, Return answers with the first button (yes, or OK).
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), (style & BOX_YES_NO) ? GTK_RESPONSE_YES : GTK_RESPONSE_OK);
   gtk_window_set_position(GTK_WINDOW(dialog), owner != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
   gint response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);

@@ -9,7 +9,6 @@ Scenarios: wait, download, verify, ready, ready-account, error (the window), bro
 whose image 209 is not a PNG: the graphics message and exit code 1).
 """
 import argparse
-import io
 import os
 import shutil
 import subprocess
@@ -17,7 +16,7 @@ import sys
 import tempfile
 import time
 
-from PIL import Image
+from PIL import ImageGrab
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -157,8 +156,7 @@ class Session:
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
     def screen(self):
-        data = subprocess.run(["import", "-window", "root", "png:-"], capture_output=True, check=True).stdout
-        return Image.open(io.BytesIO(data)).convert("RGB")
+        return ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("RGB")
 
     def window_shot(self):
         x, y = self.origin
@@ -238,11 +236,33 @@ def expect_checks(session, checks, name):
     return shot
 
 
-def answer_question(session, key):
+def answer_question(session, key, keep_screenshot):
     box = session.find_window("Vorna380", timeout=15)
-    session.save(session.screen(), "%s-%s-question" % (session.args.flavour, session.args.scenario))
+    if keep_screenshot:
+        session.save(session.screen(), "%s-%s-question" % (session.args.flavour, session.args.scenario))
     session.key_to(box, key)
     session.find_window("Vorna380", timeout=15, present=False)
+
+
+def drag(session, window):
+    """The top strip moves the window."""
+    start = session.origin
+    session.pointer(600, 16)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True)
+    for step in range(1, 5):
+        time.sleep(0.1)
+        subprocess.run(["xdotool", "mousemove", str(start[0] + 600 + 10 * step), str(start[1] + 16 + 8 * step)],
+                       check=True)
+    time.sleep(0.2)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        x, y = session.geometry(window)[:2]
+        if (x, y) == (start[0] + 40, start[1] + 32):
+            session.origin = (x, y)
+            return
+        time.sleep(0.1)
+    raise Failure("dragging the top strip by (40, 32) moved the window from %s to %s" % (start, (x, y)))
 
 
 def run(session):
@@ -279,6 +299,7 @@ def run(session):
 
     expect_checks(session, SCENARIOS[scenario], name)
     if scenario.startswith("ready"):
+        drag(session, window)
         session.pointer(300, 270)
         expect_checks(session, [("at", 280, 250, "#2F3CB2", "play button under the pointer")], name + "-hover-play")
         session.pointer(1088, 16)
@@ -292,13 +313,13 @@ def run(session):
         # While work is under way the close glyph asks first: no keeps the window, yes closes it.
         no_key = "n" if session.windows else "Escape"
         session.click(1088, 16)
-        answer_question(session, no_key)
+        answer_question(session, no_key, True)
         time.sleep(0.5)
         if session.process.poll() is not None:
             raise Failure("answering no closed the window (%s)" % session.exit_text())
         session.find_window(WINDOW_TITLE, timeout=5)
         session.click(1088, 16)
-        answer_question(session, "Return")
+        answer_question(session, "Return", False)
         session.wait_exit(0)
 
 
