@@ -138,10 +138,10 @@ def background():
 
     # Mountain ridges, far to near, each with mist at its foot.
     layers = [
-        (196, 44, 0.56, "#1D3160", "#16264A"),
-        (248, 38, 0.54, "#15244A", "#101B38"),
-        (298, 30, 0.52, "#0E1731", "#0B1227"),
-        (346, 18, 0.5, "#0A1022", "#080C1A"),
+        (190, 58, 0.56, "#2A4579", "#1A2C55"),
+        (246, 48, 0.54, "#1A2D58", "#12203F"),
+        (298, 34, 0.52, "#101B38", "#0C142B"),
+        (346, 20, 0.5, "#0A1022", "#080C1A"),
     ]
     for base, amplitude, roughness, top, bottom in layers:
         heights = ridge(w, base * SS, amplitude * SS, roughness, rng)
