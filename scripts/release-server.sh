@@ -107,7 +107,7 @@ http {
     text/plain txt sha256 manifest;
   }
   default_type application/octet-stream;
-  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent"';
+  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent" \$request_time';
   access_log $dir/logs/access.log release;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;

@@ -59,6 +59,8 @@ bool serve_release(const std::wstring& name) {
 bool serve_file(const std::wstring& path, const std::string& bytes) {
   std::wstring full = join(www(), path);
   make_dirs(full.substr(0, full.rfind(PATH_SEPARATOR)));
+  // The served file may be a hard link to a fixture: replace it, never write into it.
+  remove_tree(full);
   return write_bytes(full, bytes);
 }
 
