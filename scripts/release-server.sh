@@ -83,14 +83,16 @@ _release_server_certificates() {
   rm -f "$tls/ca.key" "$tls/untrusted-ca.key" "$tls"/*.csr "$tls"/*.ext "$tls"/*.srl
 }
 
+_release_server_listen() {  # port [ssl]: localhost on IPv4 and, where the loopback has it, IPv6
+  echo "    listen 127.0.0.1:$1 ${2:-};"
+  if [ "$RELEASE_SERVER_IPV6" = 1 ]; then echo "    listen [::1]:$1 ${2:-};"; fi
+}
+
 _release_server_config() {  # dir host port
-  local dir=$1 host=$2 port=$3 user="" ipv6=0 listen
+  local dir=$1 host=$2 port=$3 user=""
   [ "$(id -u)" -eq 0 ] && user="user root root;"
-  grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && ipv6=1
-  listen() {  # port [ssl]
-    echo "    listen 127.0.0.1:$1 $2;"
-    [ "$ipv6" = 1 ] && echo "    listen [::1]:$1 $2;"
-  }
+  RELEASE_SERVER_IPV6=0
+  grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && RELEASE_SERVER_IPV6=1
   cat <<EOF
 # Written by scripts/release-server.sh for this run.
 daemon off;
@@ -120,7 +122,7 @@ http {
   limit_req_zone \$binary_remote_addr zone=once_a_second:1m rate=1r/s;
 
   server {
-$(listen "$port" ssl)
+$(_release_server_listen "$port" ssl)
     server_name $host;
     ssl_certificate $dir/tls/server.crt;
     ssl_certificate_key $dir/tls/server.key;
@@ -150,7 +152,7 @@ $(listen "$port" ssl)
   }
 
   server {
-$(listen $((port + 1)) ssl)
+$(_release_server_listen $((port + 1)) ssl)
     server_name $host;
     ssl_certificate $dir/tls/untrusted.crt;
     ssl_certificate_key $dir/tls/untrusted.key;
@@ -160,7 +162,7 @@ $(listen $((port + 1)) ssl)
   }
 
   server {
-$(listen $((port + 2)))
+$(_release_server_listen $((port + 2)))
     server_name $host;
     root $dir/www;
     location /fault/ { root $dir; }
@@ -256,13 +258,13 @@ release_server_stop() {
   pid=$RELEASE_SERVER_PID
   [ -z "$pid" ] && [ -f "$dir/server.pid" ] && pid=$(cat "$dir/server.pid")
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -QUIT "$pid" 2>/dev/null
+    kill -QUIT "$pid" 2>/dev/null || true
     for ((i = 0; i < 50; i++)); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+    wait "$pid" 2>/dev/null || true
   fi
   rm -f "$dir/server.pid"
   RELEASE_SERVER_PID=""

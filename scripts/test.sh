@@ -8,6 +8,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
 source scripts/wine-prefix.sh
+source scripts/release-server.sh
 wine_detect
 
 jobs=$(nproc)
@@ -24,7 +25,12 @@ build linux-fuzz
 build windows -DVORNA380_TESTS=$([ "$WINE32_WORKS" = 1 ] && echo ON || echo OFF)
 build windows-x64
 
-trap wine_stop_all EXIT
+# Whatever ends the run, failed tests included, stops Wine and the release server and takes the
+# test CA out of the trust store again.
+trap 'set +e; wine_stop_all; release_server_stop' EXIT
+trap 'exit 130' INT TERM
+# The server first, so that every Wine process already finds its CA in the trust store.
+release_server_start
 for flavour in $WINE_FLAVOURS; do wine_start "$flavour"; done
 # One ctest run over all builds, so the output ends with one summary.
 cmake -DROOT="$root" -P scripts/all-tests.cmake >/dev/null
