@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds both executables, makes the development client, publishes its release (the
-# manifest signed with the development key, the package, the individually published files) and
-# checks it with the launcher's command-line modes, on the Linux port and on the Windows build
-# under Wine: the manifest is accepted, a tampered copy refused, and the client extracted from
-# the package verifies.
+# manifest signed with the development key, the package, the individually published files),
+# extracts the client from the package and checks both with the launcher's command-line
+# modes, on the Linux port and on the Windows build under Wine (the 32-bit product where the host runs 32-bit programs, the 64-bit build otherwise).
+# Exits non-zero when any verdict is not the expected one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -12,16 +12,9 @@ source scripts/wine-prefix.sh
 wine_detect
 
 jobs=$(nproc)
-# Where 32-bit programs cannot run, the same sources built for 64-bit Windows stand in.
-presets="linux windows"
-flavour=win32
-exe=build/windows/Vorna380-Launcher.exe
-if [ "$WINE32_WORKS" != 1 ]; then
-  presets="$presets windows-x64"
-  flavour=win64
-  exe=build/windows-x64/Vorna380-Launcher.exe
-fi
-for preset in $presets; do
+windows_preset=windows flavour=win32
+if [ "$WINE32_WORKS" != 1 ]; then windows_preset=windows-x64 flavour=win64; fi
+for preset in linux windows $([ "$windows_preset" = windows-x64 ] && echo windows-x64); do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs" --target launcher
 done
@@ -42,30 +35,46 @@ bsdtar -x -f "$release/tree/$package" -C "$client"
 tampered=$release/tampered.manifest
 { cat "$manifest"; printf '\n'; } > "$tampered"
 
-report() {  # build, mode, exit code
-  local meaning="refused"
-  [ "$3" -eq 0 ] && meaning="accepted"
-  printf '%-8s %-30s exit code %s (%s)\n' "$1" "$2" "$3" "$meaning"
+failures=0
+check() {  # build, mode, expected exit code, actual exit code
+  local meaning="refused" verdict="as expected"
+  [ "$4" -eq 0 ] && meaning="accepted"
+  if [ "$3" -ne "$4" ]; then verdict="WRONG, expected $3"; failures=$((failures + 1)); fi
+  printf '%-12s %-30s exit code %s (%s): %s\n' "$1" "$2" "$4" "$meaning" "$verdict"
 }
 
 echo "== Linux port"
+linux=build/linux/vorna380-launcher
 set +e
-build/linux/vorna380-launcher --verify-release "$manifest" "$signature"; report linux --verify-release $?
-build/linux/vorna380-launcher --verify-release "$tampered" "$signature"; report linux "--verify-release (tampered)" $?
-build/linux/vorna380-launcher --verify-integrity "$client" "$digest"; report linux --verify-integrity $?
+"$linux" --verify-release "$manifest" "$signature"; check linux --verify-release 0 $?
+"$linux" --verify-release "$tampered" "$signature"; check linux "--verify-release (tampered)" 2 $?
+"$linux" --verify-integrity "$client" "$digest"; check linux --verify-integrity 0 $?
 set -e
 
-echo "== Windows build under Wine ($exe)"
+echo "== Windows product: build/windows/Vorna380-Launcher.exe"
+if bash scripts/check-windows-exe.sh build/windows/Vorna380-Launcher.exe; then
+  echo "product format and imports: as expected"
+else
+  echo "product format and imports: WRONG"; failures=$((failures + 1))
+fi
+
+exe=build/$windows_preset/Vorna380-Launcher.exe
+echo "== Windows build under Wine: $exe"
 trap wine_stop_all EXIT
 wine_start "$flavour"
-windows_path() { scripts/wine-run.sh "$flavour" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine shows the Linux file system as Z:
 set +e
-scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(windows_path "$manifest")" "$(windows_path "$signature")"
-report windows --verify-release $?
-scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(windows_path "$tampered")" "$(windows_path "$signature")"
-report windows "--verify-release (tampered)" $?
-scripts/wine-run.sh "$flavour" "$exe" --verify-integrity "$(windows_path "$client")" "$digest"
-report windows --verify-integrity $?
+scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$manifest")" "$(winpath "$signature")"
+check "$windows_preset" --verify-release 0 $?
+scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$tampered")" "$(winpath "$signature")"
+check "$windows_preset" "--verify-release (tampered)" 2 $?
+scripts/wine-run.sh "$flavour" "$exe" --verify-integrity "$(winpath "$client")" "$digest"
+check "$windows_preset" --verify-integrity 0 $?
 set -e
 echo "== Journal of the integrity checks: $release/extracted/launcher.log"
 tail -n 4 "$release/extracted/launcher.log" 2>/dev/null || true
+if [ "$failures" -ne 0 ]; then
+  echo "main job: $failures verdict(s) wrong"
+  exit 1
+fi
+echo "main job: every verdict as expected"

@@ -4,7 +4,7 @@ release server serves.
 
   publish-release.py publish CLIENT TREE [--key PEM] [--profile FILE] [--version V]
                      [--launcher FILE] [--package-path PATH] [--min-package-bytes N]
-                     [--compress-level 0-9]
+                     [--compress-level 0-9] [--sequence N]
   publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
 
 publish checks the client and writes, under TREE (replaced):
@@ -18,7 +18,8 @@ publish checks the client and writes, under TREE (replaced):
                                      the individually published client files
   dl/Vorna380-Launcher.exe           the launcher build given with --launcher (without one, a
                                      short text stands in for it; nothing downloads it)
-and prints the integrity list's digest as its last line.
+and prints the integrity list's digest as its last line. --sequence adds the optional release
+number "sequence=N" to the manifest.
 
 The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
 match its digest, "Tarvo.exe" must be listed, and each individually published file must have
@@ -214,7 +215,8 @@ def write_package(client, entries, package, minimum, level):
 
 
 def manifest_text(values):
-    return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in MANIFEST_KEYS)).encode()
+    keys = MANIFEST_KEYS + (["sequence"] if "sequence" in values else [])
+    return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in keys)).encode()
 
 
 def read_manifest(path):
@@ -234,6 +236,8 @@ def publish(args):
     version = args.version
     if not version or len(version.encode()) > 64 or any(c in version for c in "\r\n\0"):
         refuse("the version must be 1 to 64 bytes on one line")
+    if args.sequence is not None and not 1 <= args.sequence <= 10 ** 19 - 1:
+        refuse("--sequence must be a number from 1 to 19 digits")
     if args.min_package_bytes < MINIMUM_PACKAGE_BYTES:
         refuse("a package must be at least %d bytes" % MINIMUM_PACKAGE_BYTES)
     package_path = args.package_path or "dl/Vorna380-client-%s.zip" % version
@@ -270,6 +274,8 @@ def publish(args):
         "launcher_url": origin + "dl/Vorna380-Launcher.exe",
         "launcher_sha256": sha256_file(launcher),
     }
+    if args.sequence is not None:
+        values["sequence"] = str(args.sequence)
     manifest = os.path.join(tree, *MANIFEST.split("/"))
     with open(manifest, "wb") as out:
         out.write(manifest_text(values))
@@ -340,6 +346,7 @@ def main():
     made.add_argument("--package-path", help="package path on the server (default dl/Vorna380-client-VERSION.zip)")
     made.add_argument("--min-package-bytes", type=int, default=MINIMUM_PACKAGE_BYTES,
                       help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)
+    made.add_argument("--sequence", type=int, help="optional release number written as sequence=N")
     made.add_argument("--compress-level", type=int, default=6, choices=range(10),
                       help="deflate level of the client files, 0 to store them (default 6)")
     broken = commands.add_parser("variant", help="make a deliberately broken copy of a published tree")
