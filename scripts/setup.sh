@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64
   googletest libgtest-dev libssl-dev openssl
   xvfb file python3 coreutils bc
-  nginx ca-certificates curl libcurl4-openssl-dev libarchive-tools libz-mingw-w64-dev
+  nginx ca-certificates curl libcurl4-openssl-dev libarchive-tools libz-mingw-w64-dev iproute2
 )
 
 sudo_cmd=()
