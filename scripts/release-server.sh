@@ -27,12 +27,16 @@
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
 #   /slow/PATH                   www/PATH at 4 MiB/s
 #   /dl/...                      500 for every path while www/server-error exists
-# Only one release server runs on the machine at a time: starting waits (up to 30 minutes) for
-# a lock that the running one holds.
+# One release server runs per network namespace (the ports are fixed): starting waits (up to
+# 30 minutes) for a lock that a running one holds. scripts/test.sh runs its tests in a network
+# namespace of their own, so test runs of several work trees do not wait for each other. The
+# trust store is the machine's: each server adds and removes its own CA file only.
 
 RELEASE_SERVER_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-RELEASE_SERVER_LOCK=/tmp/vorna380-release-server.lock
+RELEASE_SERVER_LOCK=/tmp/vorna380-release-server.$(stat -L -c %i /proc/self/ns/net 2>/dev/null || echo host).lock
+RELEASE_SERVER_TRUST_LOCK=/tmp/vorna380-trust-store.lock
 RELEASE_SERVER_TRUST_DIR=/usr/local/share/ca-certificates
+RELEASE_SERVER_CA_FILE=""
 RELEASE_SERVER_PID=""
 RELEASE_SERVER_LOCK_FD=""
 
@@ -48,16 +52,28 @@ _release_server_origin() {
   sed -n 's/^origin_host=//p' "$profile" | head -n 1
 }
 
+# Runs update-ca-certificates, one run of it on the machine at a time.
+_release_server_update_trust() {
+  (
+    flock -w 600 9 || exit 1
+    _release_server_sudo update-ca-certificates >/dev/null 2>&1
+  ) 9>>"$RELEASE_SERVER_TRUST_LOCK" || echo "release server: update-ca-certificates failed" >&2
+}
+
+# Takes this server's CA out of the trust store, and any test CA older than its two days of
+# validity that a killed run left behind.
 _release_server_untrust() {
   local changed=0 file
-  for file in "$RELEASE_SERVER_TRUST_DIR"/vorna380-test-ca-*.crt; do
-    [ -e "$file" ] || continue
+  if [ -n "$RELEASE_SERVER_CA_FILE" ] && [ -e "$RELEASE_SERVER_CA_FILE" ]; then
+    _release_server_sudo rm -f "$RELEASE_SERVER_CA_FILE"
+    changed=1
+  fi
+  RELEASE_SERVER_CA_FILE=""
+  while IFS= read -r file; do
     _release_server_sudo rm -f "$file"
     changed=1
-  done
-  if [ "$changed" = 1 ]; then
-    _release_server_sudo update-ca-certificates >/dev/null 2>&1 || echo "release server: update-ca-certificates failed" >&2
-  fi
+  done < <(find "$RELEASE_SERVER_TRUST_DIR" -maxdepth 1 -name 'vorna380-test-ca-*.crt' -mmin +2880 2>/dev/null)
+  if [ "$changed" = 1 ]; then _release_server_update_trust; fi
 }
 
 # Makes the two throwaway CAs and the two server certificates for the DNS name localhost.
@@ -84,14 +100,16 @@ _release_server_certificates() {
   rm -f "$tls/ca.key" "$tls/untrusted-ca.key" "$tls"/*.csr "$tls"/*.ext "$tls"/*.srl
 }
 
+_release_server_listen() {  # port [ssl]: localhost on IPv4 and, where the loopback has it, IPv6
+  echo "    listen 127.0.0.1:$1 ${2:-};"
+  if [ "$RELEASE_SERVER_IPV6" = 1 ]; then echo "    listen [::1]:$1 ${2:-};"; fi
+}
+
 _release_server_config() {  # dir host port
-  local dir=$1 host=$2 port=$3 user="" ipv6=0 listen
+  local dir=$1 host=$2 port=$3 user=""
   [ "$(id -u)" -eq 0 ] && user="user root root;"
-  grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && ipv6=1
-  listen() {  # port [ssl]
-    echo "    listen 127.0.0.1:$1 $2;"
-    [ "$ipv6" = 1 ] && echo "    listen [::1]:$1 $2;"
-  }
+  RELEASE_SERVER_IPV6=0
+  grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && RELEASE_SERVER_IPV6=1
   cat <<EOF
 # Written by scripts/release-server.sh for this run.
 daemon off;
@@ -108,7 +126,7 @@ http {
     text/plain txt sha256 manifest;
   }
   default_type application/octet-stream;
-  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent"';
+  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent" \$request_time';
   access_log $dir/logs/access.log release;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;
@@ -121,7 +139,7 @@ http {
   limit_req_zone \$binary_remote_addr zone=once_a_second:1m rate=1r/s;
 
   server {
-$(listen "$port" ssl)
+$(_release_server_listen "$port" ssl)
     server_name $host;
     ssl_certificate $dir/tls/server.crt;
     ssl_certificate_key $dir/tls/server.key;
@@ -155,7 +173,7 @@ $(listen "$port" ssl)
   }
 
   server {
-$(listen $((port + 1)) ssl)
+$(_release_server_listen $((port + 1)) ssl)
     server_name $host;
     ssl_certificate $dir/tls/untrusted.crt;
     ssl_certificate_key $dir/tls/untrusted.key;
@@ -165,7 +183,7 @@ $(listen $((port + 1)) ssl)
   }
 
   server {
-$(listen $((port + 2)))
+$(_release_server_listen $((port + 2)))
     server_name $host;
     root $dir/www;
     location /fault/ { root $dir; }
@@ -209,9 +227,6 @@ release_server_start() {
       return 1
     fi
   fi
-  # Whatever an earlier run that was killed left in the trust store goes first.
-  _release_server_untrust
-
   rm -rf "$dir"
   mkdir -p "$dir"/{www/dl,fault,logs,tmp}
   chmod 755 "$dir" "$dir"/www "$dir"/www/dl "$dir"/fault
@@ -225,12 +240,10 @@ release_server_start() {
   fi
   _release_server_config "$dir" "$host" "$port" > "$dir/nginx.conf"
 
-  _release_server_sudo install -m 644 "$dir/tls/ca.crt" "$RELEASE_SERVER_TRUST_DIR/vorna380-test-ca-$$.crt"
-  if ! _release_server_sudo update-ca-certificates >/dev/null 2>&1; then
-    echo "release server: update-ca-certificates failed" >&2
-    release_server_stop
-    return 1
-  fi
+  RELEASE_SERVER_CA_FILE=$RELEASE_SERVER_TRUST_DIR/vorna380-test-ca-$(date +%s)-$$-$RANDOM.crt
+  _release_server_sudo install -m 644 "$dir/tls/ca.crt" "$RELEASE_SERVER_CA_FILE"
+  echo "$RELEASE_SERVER_CA_FILE" > "$dir/trusted-ca"
+  _release_server_update_trust
 
   # The lock stays with this shell, or with nginx when the starting script ends at once.
   if [ "${RELEASE_SERVER_LOCK_WITH_NGINX:-0}" = 1 ]; then
@@ -261,15 +274,17 @@ release_server_stop() {
   pid=$RELEASE_SERVER_PID
   [ -z "$pid" ] && [ -f "$dir/server.pid" ] && pid=$(cat "$dir/server.pid")
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -QUIT "$pid" 2>/dev/null
+    kill -QUIT "$pid" 2>/dev/null || true
     for ((i = 0; i < 50; i++)); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+    wait "$pid" 2>/dev/null || true
   fi
   rm -f "$dir/server.pid"
+  if [ -z "$RELEASE_SERVER_CA_FILE" ] && [ -f "$dir/trusted-ca" ]; then RELEASE_SERVER_CA_FILE=$(cat "$dir/trusted-ca"); fi
+  rm -f "$dir/trusted-ca"
   RELEASE_SERVER_PID=""
   unset VORNA380_RELEASE_SERVER
   _release_server_untrust

@@ -9,13 +9,25 @@ namespace {
 constexpr DWORD HOST_UNITS = 256;
 constexpr DWORD URL_PATH_UNITS = 4096;
 
+// A connection closed before the announced length arrived is reported by some WinHTTP
+// implementations (Wine's) as the end of the body; such a body is refused all the same.
+bool has_announced_length(HINTERNET request, uint64_t total) {
+  wchar_t text[32];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return true;  // no length announced
+  }
+  return _wcstoui64(text, nullptr, 10) == total;
+}
+
 // Receives the body into the open file; 1 when it ended with 1 to 1,048,576 bytes written.
 int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer) {
   uint64_t total = 0;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request, &available)) return 0;
-    if (available == 0) return total >= 1;
+    if (available == 0) return total >= 1 && has_announced_length(request, total);
     while (available > 0) {
       DWORD wanted = available < DOWNLOAD_CHUNK_BYTES ? available : DOWNLOAD_CHUNK_BYTES;
       DWORD got = 0;

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,18 +81,6 @@ unsigned long wait_child(const child& started) {
   return 128 + static_cast<unsigned long>(WTERMSIG(status));
 }
 
-// Runs the child to its end; false (journalled) when it could not be started.
-bool run_child(char* const argv[], unsigned long* exit_code) {
-  child started;
-  int error = start_child(argv, false, &started);
-  if (error != 0) {
-    log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
-    return false;
-  }
-  *exit_code = wait_child(started);
-  return true;
-}
-
 const char* job_variable(const char* name) {
   const char* value = getenv(name);
   return value != nullptr && value[0] != '\0' ? value : nullptr;
@@ -139,43 +128,31 @@ bool name_stays_inside(const char* name, size_t length) {
   return true;
 }
 
-// Lists the archive's entry names with bsdtar and checks each: absolute names and names with
-// a ".." element are refused (bsdtar would strip or skip them and still succeed). False
-// (journalled) when bsdtar could not be started; otherwise *code is the check's exit code.
-bool check_entry_names(const char* package, unsigned long* code) {
-  char* argv[] = {const_cast<char*>("bsdtar"), const_cast<char*>("-t"), const_cast<char*>("-f"),
-                  const_cast<char*>(package), nullptr};
-  child started;
-  int error = start_child(argv, true, &started);
-  if (error != 0) {
-    log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
-    return false;
-  }
+// Reads the entry names that "bsdtar -t" writes, one a line: false when one of them is absolute
+// or has a ".." element (bsdtar -x strips or skips such entries, and would still succeed).
+bool entry_names_stay_inside(int names) {
   char* line = static_cast<char*>(malloc(NAME_LINE_BYTES));
   size_t length = 0;
-  bool refused = line == nullptr;
+  bool inside = line != nullptr;
   char chunk[4096];
   for (;;) {
-    ssize_t got = read(started.output, chunk, sizeof chunk);
+    ssize_t got = read(names, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     for (ssize_t i = 0; i < got && line != nullptr; ++i) {
       if (chunk[i] == '\n') {
-        if (!name_stays_inside(line, length)) refused = true;
+        if (!name_stays_inside(line, length)) inside = false;
         length = 0;
       } else if (length < NAME_LINE_BYTES) {
         line[length++] = chunk[i];
       } else {
-        refused = true;  // no sound client file has a name this long
+        inside = false;  // no sound client file has a name this long
       }
     }
   }
-  if (length > 0 && line != nullptr && !name_stays_inside(line, length)) refused = true;
+  if (length > 0 && line != nullptr && !name_stays_inside(line, length)) inside = false;
   free(line);
-  close(started.output);
-  *code = wait_child(started);
-  if (*code == 0 && refused) *code = JOB_FAILED;
-  return true;
+  return inside;
 }
 
 int run_download() {
@@ -237,19 +214,39 @@ int run_extract() {
   const char* staging = job_variable("VORNA380_STAGING_PATH");
   if (package == nullptr || staging == nullptr) return finish_child(JOB_FAILED);
   if (!remove_tree(staging) || !make_folder_chain(staging)) return finish_child(JOB_FAILED);
-  unsigned long code = 0;
-  if (!check_entry_names(package, &code)) return 0;
-  if (code != 0) return finish_child(code);
-  char* argv[] = {const_cast<char*>("bsdtar"),          const_cast<char*>("-x"),
-                  const_cast<char*>("-f"),              const_cast<char*>(package),
-                  const_cast<char*>("-C"),              const_cast<char*>(staging),
-                  const_cast<char*>("--no-same-owner"), const_cast<char*>("--no-same-permissions"),
-                  const_cast<char*>("--no-xattrs"),     const_cast<char*>("--no-acls"),
-                  const_cast<char*>("--no-fflags"),     nullptr};
-  if (!run_child(argv, &code)) return 0;
+  // The names are listed while the extraction runs: bsdtar -x never writes outside the folder
+  // itself, the listing only decides whether the result is refused.
+  char* list[] = {const_cast<char*>("bsdtar"), const_cast<char*>("-t"), const_cast<char*>("-f"),
+                  const_cast<char*>(package), nullptr};
+  char* extract[] = {const_cast<char*>("bsdtar"),          const_cast<char*>("-x"),
+                     const_cast<char*>("-f"),              const_cast<char*>(package),
+                     const_cast<char*>("-C"),              const_cast<char*>(staging),
+                     const_cast<char*>("--no-same-owner"), const_cast<char*>("--no-same-permissions"),
+                     const_cast<char*>("--no-xattrs"),     const_cast<char*>("--no-acls"),
+                     const_cast<char*>("--no-fflags"),     nullptr};
+  child lister;
+  child extractor;
+  int error = start_child(list, true, &lister);
+  if (error == 0) {
+    error = start_child(extract, false, &extractor);
+    if (error != 0) kill(lister.pid, SIGTERM);
+  }
+  if (error != 0) {
+    if (lister.pid > 0) {
+      close(lister.output);
+      wait_child(lister);
+    }
+    log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
+    return 0;
+  }
+  bool names_inside = entry_names_stay_inside(lister.output);
+  close(lister.output);
+  unsigned long list_code = wait_child(lister);
+  unsigned long code = wait_child(extractor);
   // Links go whatever bsdtar answered: it may have made one before it refused an entry.
   bool only_files = staging_holds_only_files(staging);
-  if (code == 0 && !only_files) code = JOB_FAILED;
+  if (code == 0) code = list_code;
+  if (code == 0 && !(names_inside && only_files)) code = JOB_FAILED;
   return finish_child(code);
 }
 }  // namespace

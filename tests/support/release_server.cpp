@@ -59,7 +59,7 @@ bool serve_release(const std::wstring& name) {
 bool serve_file(const std::wstring& path, const std::string& bytes) {
   std::wstring full = join(www(), path);
   make_dirs(full.substr(0, full.rfind(PATH_SEPARATOR)));
-  // A served file is a hard link to a fixture's: replace the link, never write through it.
+  // The served file may be a hard link to a fixture: replace it, never write into it.
   remove_tree(full);
   return write_bytes(full, bytes);
 }

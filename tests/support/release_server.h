@@ -41,7 +41,8 @@ int origin_port();
 // Serves the published tree fixture_path(L"releases/" + name) instead of whatever was served
 // (files are hard links to the fixture's, or copies where links cannot be made).
 bool serve_release(const std::wstring& name);
-// Serves bytes at path ("dl/...") in addition to what is served.
+// Serves bytes at path ("dl/...") in addition to what is served. Served files are hard links
+// to the fixtures: change them only through this.
 bool serve_file(const std::wstring& path, const std::string& bytes);
 // A fixed file of the server's misbehaving paths (fault/NAME).
 std::string fault_file(const std::wstring& name);

@@ -20,12 +20,12 @@ class ExtractJob : public ::testing::Test {
 }  // namespace
 
 TEST_F(ExtractJob, ReplacesAnExistingStagingFolderWhole) {
-  ASSERT_TRUE(make_dirs(staging + L"/old/deeper"));
-  ASSERT_TRUE(write_bytes(staging + L"/old/deeper/left.txt", "from an earlier run"));
-  ASSERT_TRUE(write_bytes(staging + L"/Tarvo.exe", "older game"));
+  ASSERT_TRUE(make_dirs(join(staging, L"old/deeper")));
+  ASSERT_TRUE(write_bytes(join(staging, L"old/deeper/left.txt"), "from an earlier run"));
+  ASSERT_TRUE(write_bytes(join(staging, L"Tarvo.exe"), "older game"));
 
   ASSERT_EQ(run_extract(zip(L"sound.zip"), staging), 1);
-  EXPECT_FALSE(file_exists(staging + L"/old"));
+  EXPECT_FALSE(file_exists(join(staging, L"old")));
   std::string game;
   for (int i = 0; i < 1000; ++i) game += "game\n";
   EXPECT_EQ(read_bytes(join(staging, L"Tarvo.exe")), game);

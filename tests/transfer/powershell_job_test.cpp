@@ -38,10 +38,10 @@ TEST_F(PowershellJob, DownloadsThePackageAndExtractsAClientThatVerifies) {
   EXPECT_EQ(verify_package_file(package.c_str(), &manifest), 1);
 
   std::wstring staging = dir / L"Client.new";
-  ASSERT_TRUE(make_dirs(staging + L"/stale"));
-  ASSERT_TRUE(write_bytes(staging + L"/stale/left.bin", "from an earlier extraction"));
+  ASSERT_TRUE(make_dirs(join(staging, L"stale")));
+  ASSERT_TRUE(write_bytes(join(staging, L"stale/left.bin"), "from an earlier extraction"));
   ASSERT_EQ(run_extract(package, staging), 1);
-  EXPECT_FALSE(file_exists(staging + L"/stale"));
+  EXPECT_FALSE(file_exists(join(staging, L"stale")));
   EXPECT_EQ(verify_integrity(staging.c_str(), manifest.integrity_sha256), 1);
   for (const std::string& message : journal.messages()) EXPECT_FALSE(is_child_failure(message)) << message;
 }

@@ -101,6 +101,8 @@ bool remove_tree(const std::wstring& path) {
 }
 
 bool make_folders(const std::wstring& path) {
+  DWORD existing = GetFileAttributesW(path.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) return true;
   for (size_t i = 3; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
   }
@@ -277,7 +279,13 @@ bool read_directory(archive& zip, std::vector<entry>* entries) {
   return true;
 }
 
-bool extract_entry(archive& zip, const entry& item, const std::wstring& staging) {
+// Buffers for reading and inflating, made once per archive.
+struct buffers {
+  std::vector<unsigned char> in = std::vector<unsigned char>(BLOCK);
+  std::vector<unsigned char> out = std::vector<unsigned char>(BLOCK);
+};
+
+bool extract_entry(archive& zip, const entry& item, const std::wstring& staging, buffers& work) {
   std::wstring target = staging;
   for (wchar_t c : item.name) target += c == L'/' ? L'\\' : c;
   if (!target.empty() && target.back() == L'\\') return make_folders(target.substr(0, target.size() - 1));
@@ -290,8 +298,8 @@ bool extract_entry(archive& zip, const entry& item, const std::wstring& staging)
 
   HANDLE out = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
-  std::vector<unsigned char> in(BLOCK);
-  std::vector<unsigned char> inflated(BLOCK);
+  std::vector<unsigned char>& in = work.in;
+  std::vector<unsigned char>& inflated = work.out;
   z_stream stream = {};
   bool ok = item.method == 0 || inflateInit2(&stream, -MAX_WBITS) == Z_OK;
   bool inflating = ok && item.method == 8;
@@ -355,10 +363,11 @@ int extract() {
   std::vector<entry> entries;
   if (zip.file == INVALID_HANDLE_VALUE || !read_directory(zip, &entries)) return 1;
   if (staging.back() != L'\\') staging += L'\\';
+  buffers work;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i == entries.size() / 2 && halfway()) return 1;
     if (entries[i].is_link || !safe_name(entries[i].name)) return 1;
-    if (!extract_entry(zip, entries[i], staging)) return 1;
+    if (!extract_entry(zip, entries[i], staging, work)) return 1;
   }
   return 0;
 }
