@@ -20,8 +20,7 @@ publish checks the client and writes, under TREE (replaced):
                                      the individually published client files
   dl/Vorna380-Launcher.exe           the launcher build given with --launcher (without one, a
                                      short text stands in for it; nothing downloads it)
-and prints the integrity list's digest as its last line. --sequence adds the optional release
-number "sequence=N" to the manifest.
+and prints the integrity list's digest as its last line.
 
 The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
 match its digest, "Tarvo.exe" must be listed, and each individually published file must have
