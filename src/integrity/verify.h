@@ -11,6 +11,3 @@ int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest);
 
 // --verify-integrity FOLDER DIGEST: journal beside the folder; exit code 0, 2 or 3.
 int run_integrity_check(const wchar_t* folder, const wchar_t* digest);
-
-// Turns the separator of the other platform into this one's, in place.
-void to_native_separators(wchar_t* path);
