@@ -135,11 +135,14 @@ TEST_F(Verify, ACarriageReturnEndsUpInThePath) {
   EXPECT_EQ(journal.events(), lines{"Fichier client absent ou illisible : " + native("pack/f0000.bin") + "\r"});
 }
 
-// Each malformed line sits after 1,000 good entries and names a file that exists with the
-// listed digest, so only the line's form can make the verification fail.
+// Each malformed line sits among 1,000 good entries and names a file that exists with the
+// listed digest, so only the line's form can make the verification fail. The entry after it
+// names a missing file: examined, it would be journalled.
 TEST_F(Verify, AMalformedLineFailsEverythingWithoutAMessage) {
   client.add_fillers(1000);
   const std::string good = filler_digest(1);
+  const std::string head = client.list.substr(0, 10 * L);
+  const std::string tail = entry(good, "pack/missing.bin") + client.list.substr(10 * L);
   struct {
     const char* what;
     std::string line;
@@ -162,10 +165,12 @@ TEST_F(Verify, AMalformedLineFailsEverythingWithoutAMessage) {
   };
   for (const auto& bad : cases) {
     SCOPED_TRACE(bad.what);
-    EXPECT_EQ(client.verify(client.write_list(client.list + bad.line)), 0);
-    // At the start of the list as well: nothing after it is examined.
-    EXPECT_EQ(client.verify(client.write_list(bad.line + client.list)), 0);
+    EXPECT_EQ(client.verify(client.write_list(head + bad.line + tail)), 0);
+    // At the start of the list as well.
+    EXPECT_EQ(client.verify(client.write_list(bad.line + tail)), 0);
   }
+  // And as the last line, without a line feed, after 1,000 good entries.
+  EXPECT_EQ(client.verify(client.write_list(client.list + good + " pack/f0001.bin")), 0);
   EXPECT_EQ(journal.events(), lines{});
   // The same file, well written, is accepted.
   EXPECT_EQ(client.verify(client.write_list(client.list + entry(good, "pack/f0001.bin"))), 1);
