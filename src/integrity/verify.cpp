@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "integrity/hash_pool.h"
 #include "integrity/list.h"
 #include "integrity/overlays.h"
 #include "trust/digest.h"
@@ -18,8 +19,8 @@ constexpr size_t MESSAGE_UNITS = PATH_UNITS + 256;
 
 // Working buffers of one verification, too large for a worker's stack.
 struct scratch {
-  wchar_t path[PATH_UNITS];  // a listed path, converted
-  wchar_t full[PATH_UNITS];  // joined to the folder
+  wchar_t path[PATH_UNITS];  // a listed path, converted, for the journal
+  wchar_t full[PATH_UNITS];
   wchar_t message[MESSAGE_UNITS];
 };
 
@@ -69,25 +70,19 @@ char* read_checked_list(const wchar_t* list_path, const wchar_t* expected_digest
   return text;
 }
 
-// Hashes the entries' files in list order and judges each; 1 when all were verified. Counts
+// Takes the entries' digests in list order and judges each; 1 when all were verified. Counts
 // verified entries and sets the overlay flags.
-int verify_entries(const wchar_t* folder, const list_entry* entries, size_t count, int32_t total, scratch* work,
+int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int32_t total, scratch* work,
                    uint32_t* verified, bool flags[OVERLAY_COUNT]) {
-  file_hasher* hasher = create_file_hasher();
-  if (hasher == nullptr) return 0;
-  const size_t folder_length = wcslen(folder);
-  int result = 1;
   for (size_t i = 0; i < count; ++i) {
     const list_entry& entry = entries[i];
     wchar_t listed[DIGEST_TEXT_UNITS];
     parse_list_entry(entry.line, entry.length, listed, work->path);
     to_native_separators(work->path);
-    join_path(work->full, folder, work->path);
     unsigned char digest[DIGEST_BYTES];
-    if (!hash_file_below(hasher, work->full, folder_length, digest)) {
+    if (!take_digest(pool, i, digest)) {
       journal_missing(work);
-      result = 0;
-      break;
+      return 0;
     }
     wchar_t actual[DIGEST_TEXT_UNITS];
     digest_hex(digest, actual);
@@ -96,20 +91,18 @@ int verify_entries(const wchar_t* folder, const list_entry* entries, size_t coun
       const char* raw_path = entry.line + ENTRY_PATH_OFFSET;
       if (!approve_overlay_entry(raw_path, entry.length - ENTRY_PATH_OFFSET, listed, actual, &flag)) {
         journal_refused(work, listed, actual);
-        result = 0;
-        break;
+        return 0;
       }
       if (flag != OVERLAY_NONE) flags[flag] = true;
     }
     ++*verified;
     if (*verified % STATUS_EVERY == 0) report_progress(work, *verified, total);
   }
-  free_file_hasher(hasher);
-  return result;
+  return 1;
 }
 }  // namespace
 
-int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {
+int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads) {
   scratch* work = static_cast<scratch*>(malloc(sizeof(scratch)));
   if (work == nullptr) return 0;
   join_path(work->full, folder, L"client-integrity.sha256");
@@ -122,14 +115,15 @@ int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {
   int32_t total = list_line_total(text, length);
   set_verify_progress(0, total);
 
-  // The entries up to a malformed line are examined; the line itself then fails the check.
+  // Entries after a malformed line are never examined: the pool does not even open them.
   size_t count = 0;
   int malformed = 0;
   list_entry* entries = split_list(text, &count, &malformed);
+  hash_pool* pool = entries != nullptr ? start_hash_pool(folder, entries, count, threads) : nullptr;
   uint32_t verified = 0;
   bool flags[OVERLAY_COUNT] = {false, false, false};
-  int result =
-      entries != nullptr && verify_entries(folder, entries, count, total, work, &verified, flags) && !malformed;
+  int result = pool != nullptr && verify_entries(pool, entries, count, total, work, &verified, flags) && !malformed;
+  if (pool != nullptr) stop_hash_pool(pool);
   free(entries);
   free(text);
   free(work);
@@ -140,6 +134,10 @@ int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {
     if (flags[overlay] && !overlay_complete(folder, static_cast<overlay_kind>(overlay))) return 0;
   }
   return verified >= MINIMUM_VERIFIED_FILES;
+}
+
+int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {
+  return verify_integrity_with_threads(folder, expected_digest, 0);
 }
 
 int run_integrity_check(const wchar_t* folder, const wchar_t* digest) {

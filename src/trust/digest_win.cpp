@@ -27,6 +27,7 @@ struct file_hasher {
   BCRYPT_HASH_HANDLE hash;  // reusable: each finish starts it over
   bool reusable;            // Windows 7 knows no reusable hash; there each file gets its own
   unsigned char* buffer;
+  folder_walk* walk;        // the folders of the last file, kept for the next one
 };
 
 file_hasher* create_file_hasher() {
@@ -35,7 +36,8 @@ file_hasher* create_file_hasher() {
   file_hasher* hasher = static_cast<file_hasher*>(calloc(1, sizeof(file_hasher)));
   if (hasher == nullptr) return nullptr;
   hasher->buffer = static_cast<unsigned char*>(malloc(HASH_CHUNK_BYTES));
-  if (hasher->buffer == nullptr) {
+  hasher->walk = create_folder_walk();
+  if (hasher->buffer == nullptr || hasher->walk == nullptr) {
     free_file_hasher(hasher);
     return nullptr;
   }
@@ -48,13 +50,14 @@ file_hasher* create_file_hasher() {
 void free_file_hasher(file_hasher* hasher) {
   if (hasher == nullptr) return;
   if (hasher->hash != nullptr) BCryptDestroyHash(hasher->hash);
+  free_folder_walk(hasher->walk);
   free(hasher->buffer);
   free(hasher);
 }
 
 int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
                     unsigned char digest[DIGEST_BYTES]) {
-  HANDLE file = open_regular_below(path, folder_length, FILE_FLAG_SEQUENTIAL_SCAN);
+  HANDLE file = open_regular_below(path, folder_length, FILE_FLAG_SEQUENTIAL_SCAN, hasher->walk);
   if (file == INVALID_HANDLE_VALUE) return 0;
   if (!hasher->reusable && BCryptCreateHash(sha256_provider(), &hasher->hash, nullptr, 0, nullptr, 0, 0) < 0) {
     hasher->hash = nullptr;
