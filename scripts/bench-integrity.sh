@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Times the integrity check of a large client against the usual command-line tools.
+# Times the integrity check of a large client against the usual command-line tools, and the
+# launcher's pool of hashing threads against one thread.
 # Usage: bench-integrity.sh [LINUX_LAUNCHER [WINDOWS_LAUNCHER]]
 #   LINUX_LAUNCHER    default build/linux/vorna380-launcher
-#   WINDOWS_LAUNCHER  default build/windows/Vorna380-Launcher.exe (skipped when missing)
+#   WINDOWS_LAUNCHER  default build/windows-x64/Vorna380-Launcher.exe, run under Wine (skipped
+#                     when missing; a PE32 one needs a host that runs 32-bit programs)
 # Environment: BENCH_RUNS (default 3; the best run counts), BENCH_FILES (5000),
-#   BENCH_MEGABYTES (1024), BENCH_PREFIX (Wine prefix, default build/bench-wineprefix).
+#   BENCH_MEGABYTES (1024), BENCH_COLD (1: also time each tool with the page cache dropped
+#   before every run, where this host allows it; 0: warm only), BENCH_WINE_RUNS (1),
+#   BENCH_WINDOWS_BEFORE (an older Windows launcher, timed on the same client for comparison).
+# One thread: the launcher sizes its pool by the processors it may use, so it is run pinned
+# to one processor with taskset, which makes it hash on its own thread.
 # The client is made once under build/bench-client and reused while its parameters match.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
 linux_exe=$(realpath -m "${1:-$repo/build/linux/vorna380-launcher}")
-windows_exe=$(realpath -m "${2:-$repo/build/windows/Vorna380-Launcher.exe}")
+windows_exe=$(realpath -m "${2:-$repo/build/windows-x64/Vorna380-Launcher.exe}")
 runs=${BENCH_RUNS:-3}
+wine_runs=${BENCH_WINE_RUNS:-1}
+cold=${BENCH_COLD:-1}
 files=${BENCH_FILES:-5000}
 megabytes=${BENCH_MEGABYTES:-1024}
 bench=$repo/build/bench-client
@@ -30,15 +38,22 @@ digest=$(sed -n 2p "$stamp")
 bytes=$(find "$client" -type f ! -name client-integrity.sha256 -printf '%s\n' | awk '{s += $1} END {print s}')
 count=$(wc -l < "$list")
 echo "client: $client"
-echo "        $count files, $bytes bytes, list digest $digest"
+echo "        $count files, $bytes bytes, list digest $digest; $(nproc) processors"
 
-# Every file once through the page cache, so that all runs read from memory.
-find "$client" -type f -print0 | xargs -0 cat > /dev/null
+warm_up() { find "$client" -type f -print0 | xargs -0 cat > /dev/null; }
+drop_caches() { sync && echo 3 > /proc/sys/vm/drop_caches; } 2>/dev/null
+if [ "$cold" = 1 ] && ! drop_caches; then
+  echo "cold cache: this host does not let the page cache be dropped; warm runs only"
+  cold=0
+fi
 
-# best_of COMMAND...: runs it $runs times, prints the shortest wall time in seconds.
-best_of() {
-  local best="" start end took
-  for ((i = 0; i < runs; i++)); do
+# time_of MODE RUNS COMMAND...: the shortest wall time in seconds of RUNS runs, each with the
+# page cache warm or dropped (MODE warm|cold). A run that fails stops the benchmark.
+time_of() {
+  local mode=$1 count=$2 best="" start end took i
+  shift 2
+  for ((i = 0; i < count; i++)); do
+    if [ "$mode" = cold ]; then drop_caches; else warm_up; fi
     start=$(date +%s.%N)
     "$@" > /dev/null 2>&1 || { echo "bench-integrity: failed: $*" >&2; return 1; }
     end=$(date +%s.%N)
@@ -59,31 +74,58 @@ openssl_processes=$( (cd "$client" && cut -c67- client-integrity.sha256 | tr '\n
 
 journal_dir=$(mktemp -d)
 trap 'rm -rf "$journal_dir"' EXIT
-# The journal goes beside the folder; keep it out of the client's parent by checking a link.
+# The journal goes beside the folder named on the command line; that folder is reached through
+# a link here so that the journal stays out of the client's parent. The link is the trusted
+# folder itself, which the launcher follows.
 ln -s "$client" "$journal_dir/Client"
 
-echo
-echo "runs: best of $runs"
-t_sha=$(best_of run_sha256sum)
-t_ssl=$(best_of run_openssl)
-echo "sha256sum -c                      ${t_sha} s"
-echo "openssl dgst -sha256 (${openssl_processes} process)    ${t_ssl} s"
+modes=warm
+[ "$cold" = 1 ] && modes="warm cold"
+for mode in $modes; do
+  echo
+  echo "$mode cache, best of $runs"
+  t_sha=$(time_of "$mode" "$runs" run_sha256sum)
+  t_ssl=$(time_of "$mode" "$runs" run_openssl)
+  echo "  sha256sum -c                          ${t_sha} s"
+  echo "  openssl dgst -sha256 (${openssl_processes} process)        ${t_ssl} s"
+  if [ -x "$linux_exe" ]; then
+    t_one=$(time_of "$mode" "$runs" taskset -c 0 "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
+    t_pool=$(time_of "$mode" "$runs" "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
+    echo "  Linux launcher, one thread            ${t_one} s   /openssl $(ratio "$t_one" "$t_ssl")   /sha256sum $(ratio "$t_one" "$t_sha")"
+    echo "  Linux launcher, pool                  ${t_pool} s   /openssl $(ratio "$t_pool" "$t_ssl")   /sha256sum $(ratio "$t_pool" "$t_sha")   /one thread $(ratio "$t_pool" "$t_one")"
+  else
+    echo "  Linux launcher: $linux_exe not found, skipped"
+  fi
+done
 
-if [ -x "$linux_exe" ]; then
-  t_linux=$(best_of "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
-  echo "Linux launcher --verify-integrity ${t_linux} s   launcher/openssl $(ratio "$t_linux" "$t_ssl")   launcher/sha256sum $(ratio "$t_linux" "$t_sha")"
-else
-  echo "Linux launcher: $linux_exe not found, skipped"
-fi
-
-if [ -f "$windows_exe" ]; then
-  # shellcheck source=scripts/wine-prefix.sh
-  source "$here/wine-prefix.sh"
-  wine_start "${BENCH_PREFIX:-$repo/build/bench-wineprefix}"
-  win_client=$(winepath -w "$journal_dir/Client")
-  t_wine=$(best_of wine "$windows_exe" --verify-integrity "$win_client" "$digest")
-  wine_stop
-  echo "Windows launcher under Wine       ${t_wine} s   launcher/openssl $(ratio "$t_wine" "$t_ssl")   launcher/sha256sum $(ratio "$t_wine" "$t_sha")"
-else
+if [ ! -f "$windows_exe" ]; then
+  echo
   echo "Windows launcher: $windows_exe not found, skipped"
+  exit 0
+fi
+# shellcheck source=scripts/wine-prefix.sh
+source "$here/wine-prefix.sh"
+flavour=win64
+if ! file "$windows_exe" | grep -q 'PE32+'; then
+  wine_detect > /dev/null
+  if [ "$WINE32_WORKS" != 1 ]; then
+    echo "Windows launcher: $windows_exe is 32-bit and this host cannot run 32-bit programs, skipped"
+    exit 0
+  fi
+  flavour=win32
+fi
+trap 'wine_stop_all; rm -rf "$journal_dir"' EXIT
+wine_start "$flavour"
+win_client=$("$here/wine-run.sh" "$flavour" winepath -w "$journal_dir/Client" 2>/dev/null | tr -d '\r')
+echo
+echo "Windows launcher under Wine ($flavour), warm cache, best of $wine_runs"
+run_windows() { "$here/wine-run.sh" "$flavour" "$1" --verify-integrity "$win_client" "$digest"; }
+t_wine=$(time_of warm "$wine_runs" run_windows "$windows_exe")
+t_wine_one=$(time_of warm "$wine_runs" taskset -c 0 "$here/wine-run.sh" "$flavour" "$windows_exe" \
+  --verify-integrity "$win_client" "$digest")
+echo "  pool                                  ${t_wine} s   /openssl ${t_ssl:+$(ratio "$t_wine" "$t_ssl")}"
+echo "  one processor                         ${t_wine_one} s"
+if [ -n "${BENCH_WINDOWS_BEFORE:-}" ]; then
+  t_before=$(time_of warm "$wine_runs" run_windows "$(realpath -m "$BENCH_WINDOWS_BEFORE")")
+  echo "  before ($BENCH_WINDOWS_BEFORE)   ${t_before} s   pool/before $(ratio "$t_wine" "$t_before")"
 fi

@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "integrity/verify.h"
 #include "trust/manifest.h"
+#include "trust/signature.h"
 
 namespace {
 // The interactive launcher (window, install worker, account bridge) and the self-update are

@@ -10,15 +10,3 @@ void write_log(const wchar_t* message);
 // Appends "prefix (erreur Windows code): system text." or, when the system has no text for
 // the code, "prefix (erreur Windows code)." (on Linux: "erreur systeme" and the errno text).
 void log_windows_error(const wchar_t* prefix, uint32_t code);
-
-// Platform halves.
-struct journal_time {
-  unsigned year, month, day, hour, minute, second;
-};
-void journal_local_time(journal_time* now);
-// One append-only write of the bytes to the file at path (created when missing).
-void journal_append(const wchar_t* path, const char* bytes, uint32_t count);
-// The system's text for an error code into output (empty when it has none).
-void system_error_text(uint32_t code, wchar_t* output, uint32_t capacity);
-// The words naming the kind of error code in a journal line.
-extern const wchar_t k_system_error_label[];

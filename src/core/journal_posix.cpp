@@ -1,10 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "core/journal.h"
+#include "core/platform.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
 
@@ -25,11 +27,15 @@ void journal_local_time(journal_time* now) {
 void journal_append(const wchar_t* path, const char* bytes, uint32_t count) {
   utf8_path native(path);
   if (!native.ok()) return;
-  int fd = open(native.text, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link, and never waiting on a FIFO: only a regular file takes the line.
+  int fd = open(native.text, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  // One write per line: with O_APPEND it lands whole at the current end of the file.
-  ssize_t ignored = write(fd, bytes, count);
-  (void)ignored;
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    // One write per line: with O_APPEND it lands whole at the current end of the file.
+    ssize_t ignored = write(fd, bytes, count);
+    (void)ignored;
+  }
   close(fd);
 }
 

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "core/journal.h"
+#include "core/platform.h"
+#include "core/system_path_win.h"
 
 const wchar_t k_system_error_label[] = L"erreur Windows";
 
@@ -11,11 +13,14 @@ void journal_local_time(journal_time* now) {
 }
 
 void journal_append(const wchar_t* path, const char* bytes, uint32_t count) {
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link at the journal's path is opened as itself and then refused, so the line cannot land
+  // in whatever file the link names. Reading the attributes needs FILE_READ_ATTRIBUTES, which
+  // sharing modes do not restrict.
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  WriteFile(file, bytes, count, &written, nullptr);
+  if (is_regular_file_handle(file)) WriteFile(file, bytes, count, &written, nullptr);
   CloseHandle(file);
 }
 

@@ -30,5 +30,24 @@ void join_path(wchar_t* output, const wchar_t* folder, const wchar_t* name);
 int ensure_directory(const wchar_t* path);
 
 // Whole file plus one added zero byte, in a malloc'd buffer the caller frees; null when the
-// file cannot be opened or read, is empty, or is larger than limit bytes.
+// file cannot be opened or read, is empty, or is larger than limit bytes. Like every file the
+// launcher reads, it must be a regular file: a link, a folder, a device, a pipe or a socket
+// at the path counts as missing, and none of them is waited for.
 char* read_file(const wchar_t* path, uint32_t limit, uint32_t* length);
+
+// Turns the separator of the other platform into this one's, in place.
+void to_native_separators(wchar_t* path);
+
+// 1 for this platform's separator; on Windows for a forward slash too.
+int is_path_separator(wchar_t c);
+
+// Length of the folder part of path: the index of its last separator, 0 when it has none.
+size_t folder_part_length(const wchar_t* path);
+
+// 1 when one path element (length units, not terminated) is a Windows device name: CON, PRN,
+// AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9 (and COM/LPT with a superscript 1-3), in
+// any letter case, alone or followed by an extension or spaces. Such a name opens a device
+// on Windows, so both builds treat it as a missing file.
+int is_device_name(const wchar_t* element, size_t length);
+// 1 when an element of path after its first `from` units is a device name.
+int has_device_name(const wchar_t* path, size_t from);

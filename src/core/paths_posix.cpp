@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,15 +30,68 @@ int ensure_directory(const wchar_t* path) {
   return lstat(text, &info) == 0;
 }
 
+namespace {
+// The trusted folder the walk starts from; -1 when it cannot be opened.
+int open_start_folder(const wchar_t* path, size_t checked_from) {
+  if (checked_from == 0) return path[0] == L'/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+  utf8_path folder(path, checked_from);
+  return folder.ok() ? open(folder.text, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+}
+
+void close_folder(int folder) {
+  if (folder >= 0) close(folder);
+}
+}  // namespace
+
+int open_regular_below(const wchar_t* path, size_t checked_from) {
+  size_t units = wcslen(path);
+  if (checked_from > units || has_device_name(path, checked_from)) return -1;
+  utf8_path rest(path + checked_from, units - checked_from);
+  if (!rest.ok()) return -1;
+  int folder = open_start_folder(path, checked_from);
+  if (folder == -1) return -1;
+  char* element = rest.text;
+  while (*element == '/') ++element;
+  int fd = -1;
+  while (*element != '\0') {
+    char* end = strchrnul(element, '/');
+    if (*end == '\0') {
+      // O_NOFOLLOW refuses a link here; O_NONBLOCK keeps a FIFO from waiting for a writer.
+      fd = openat(folder, element, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      struct stat info;
+      if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        fd = -1;
+      }
+      break;
+    }
+    // An element on the way: a real folder, opened as itself, not through a link.
+    *end = '\0';
+    int next = openat(folder, element, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (next >= 0 && (fstat(next, &info) != 0 || !S_ISDIR(info.st_mode))) {
+      close(next);
+      next = -1;
+    }
+    close_folder(folder);
+    folder = next;
+    if (folder == -1) return -1;
+    element = end + 1;
+    while (*element == '/') ++element;
+  }
+  close_folder(folder);
+  return fd;
+}
+
 char* read_file(const wchar_t* path, uint32_t limit, uint32_t* length) {
-  utf8_path native(path);
-  if (!native.ok()) return nullptr;
-  int fd = open(native.text, O_RDONLY | O_CLOEXEC);
+  int fd = open_regular_below(path, folder_part_length(path));
   if (fd < 0) return nullptr;
+  // size + 1 must not wrap where size_t is 32 bits wide.
+  uint64_t largest = limit;
+  if (largest > SIZE_MAX - 1) largest = SIZE_MAX - 1;
   char* buffer = nullptr;
   struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-      static_cast<uint64_t>(info.st_size) <= limit) {
+  if (fstat(fd, &info) == 0 && info.st_size > 0 && static_cast<uint64_t>(info.st_size) <= largest) {
     size_t size = static_cast<size_t>(info.st_size);
     buffer = static_cast<char*>(malloc(size + 1));
     size_t done = 0;

@@ -1,3 +1,4 @@
+#include "core/platform.h"
 #include "core/status.h"
 #include "core/window_posix.h"
 

@@ -1,4 +1,5 @@
-// Wide paths meet the Linux system as UTF-8; this owns one converted path.
+// Wide paths meet the Linux system as UTF-8; this owns one converted path. Also the one way
+// the Linux build opens a file it reads.
 #pragma once
 
 #include <cstdlib>
@@ -9,8 +10,9 @@
 struct utf8_path {
   char* text = nullptr;
 
-  explicit utf8_path(const wchar_t* path) {
-    size_t units = wcslen(path);
+  explicit utf8_path(const wchar_t* path) : utf8_path(path, wcslen(path)) {}
+  // The first units of path only.
+  utf8_path(const wchar_t* path, size_t units) {
     size_t capacity = units * 4 + 1;
     text = static_cast<char*>(malloc(capacity));
     if (text == nullptr) return;
@@ -24,3 +26,9 @@ struct utf8_path {
 
   bool ok() const { return text != nullptr && text[0] != '\0'; }
 };
+
+// Opens the file at path for reading when it is a regular file reached without a link: the
+// first checked_from units name a trusted folder (links there are followed); every element
+// after it must be a real folder or, at the end, a regular file, and no device name. The open
+// never blocks, so a FIFO, a device or a socket is refused at once. -1 otherwise.
+int open_regular_below(const wchar_t* path, size_t checked_from);

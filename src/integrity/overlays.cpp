@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "core/journal.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "integrity/verify.h"
 #include "release_profile.h"
 #include "trust/digest.h"
 
@@ -161,6 +161,7 @@ int overlay_complete(const wchar_t* folder, overlay_kind overlay) {
   if (buffers == nullptr) return 0;
   wchar_t* relative = buffers;
   wchar_t* full = buffers + PATH_UNITS;
+  const size_t folder_length = wcslen(folder);
   int complete = 1;
   for (size_t i = 0; complete && i < list.count; ++i) {
     const completeness_row& row = list.rows[i];
@@ -169,7 +170,7 @@ int overlay_complete(const wchar_t* folder, overlay_kind overlay) {
     join_path(full, folder, relative);
     unsigned char digest[DIGEST_BYTES];
     wchar_t actual[DIGEST_TEXT_UNITS];
-    complete = sha256_file(full, digest);
+    complete = sha256_file_below(full, folder_length, digest);
     if (complete) {
       digest_hex(digest, actual);
       complete = equal_ignoring_case(actual, row.accepted[0]) ||

@@ -1,6 +1,20 @@
 #include "trust/digest.h"
 
+#include "core/paths.h"
 #include "core/text.h"
+#include "trust/platform.h"
+
+int sha256_file_below(const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES]) {
+  file_hasher* hasher = create_file_hasher();
+  if (hasher == nullptr) return 0;
+  int result = hash_file_below(hasher, path, folder_length, digest);
+  free_file_hasher(hasher);
+  return result;
+}
+
+int sha256_file(const wchar_t* path, unsigned char digest[DIGEST_BYTES]) {
+  return sha256_file_below(path, folder_part_length(path), digest);
+}
 
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]) {
   static const wchar_t k_digits[] = L"0123456789abcdef";

@@ -1,6 +1,7 @@
 // SHA-256 of files, digest text, and the client package test.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "trust/manifest.h"
@@ -9,9 +10,23 @@ constexpr uint32_t DIGEST_BYTES = 32;
 constexpr uint32_t DIGEST_TEXT_UNITS = 65;
 constexpr uint32_t HASH_CHUNK_BYTES = 4194304;
 
-// 1 when the SHA-256 of the regular file at path was written. Directories, links and
-// other reparse points never hash.
+// 1 when the SHA-256 of the regular file at path was written. A folder, a link or any other
+// reparse point, a device, a pipe or a socket never hashes: for every caller it counts as a
+// missing file.
 int sha256_file(const wchar_t* path, unsigned char digest[DIGEST_BYTES]);
+
+// The same for a file below a trusted folder, the first folder_length units of path: no
+// element after them may be a link or a device name.
+int sha256_file_below(const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES]);
+
+// One hash object and one read buffer of HASH_CHUNK_BYTES, reused file after file; for one
+// thread at a time. Null when it cannot be set up.
+struct file_hasher;
+file_hasher* create_file_hasher();
+void free_file_hasher(file_hasher* hasher);
+// sha256_file_below with the hasher's hash object and buffer.
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
+                    unsigned char digest[DIGEST_BYTES]);
 
 // 64 lower-case hexadecimal digits and a terminator.
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]);
@@ -22,9 +37,3 @@ int verify_package_file(const wchar_t* path, const release_manifest* manifest);
 
 // SHA-256 of bytes in memory.
 int sha256_bytes(const unsigned char* data, uint32_t length, unsigned char digest[DIGEST_BYTES]);
-
-// 1 when path names a regular file: not a directory, a link or another reparse point.
-int is_plain_file(const wchar_t* path);
-
-// Platform half: the size of the file at path; 0 when it cannot be opened or queried.
-int query_file_size(const wchar_t* path, uint64_t* size);

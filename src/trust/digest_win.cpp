@@ -2,71 +2,110 @@
 #include <bcrypt.h>
 
 #include <cstdlib>
+#include <cstring>
 
+#include "core/paths.h"
+#include "core/system_path_win.h"
 #include "trust/digest.h"
+#include "trust/platform.h"
 
-int is_plain_file(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+namespace {
+// One SHA-256 provider for the whole process, opened at first use and kept until it ends.
+BCRYPT_ALG_HANDLE g_sha256_provider = nullptr;
+INIT_ONCE g_sha256_once = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK open_provider(PINIT_ONCE, PVOID, PVOID*) {
+  return BCryptOpenAlgorithmProvider(&g_sha256_provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0;
 }
 
-int sha256_bytes(const unsigned char* data, uint32_t length, unsigned char digest[DIGEST_BYTES]) {
-  BCRYPT_ALG_HANDLE provider = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  NTSTATUS status = BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-  if (status >= 0) status = BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0);
-  if (status >= 0) status = BCryptHashData(hash, const_cast<PUCHAR>(data), length, 0);
-  if (status >= 0) status = BCryptFinishHash(hash, digest, DIGEST_BYTES, 0);
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  if (provider != nullptr) BCryptCloseAlgorithmProvider(provider, 0);
-  return status >= 0;
+BCRYPT_ALG_HANDLE sha256_provider() {
+  return InitOnceExecuteOnce(&g_sha256_once, open_provider, nullptr, nullptr) ? g_sha256_provider : nullptr;
+}
+}  // namespace
+
+struct file_hasher {
+  BCRYPT_HASH_HANDLE hash;  // reusable: each finish starts it over
+  bool reusable;            // Windows 7 knows no reusable hash; there each file gets its own
+  unsigned char* buffer;
+  folder_walk* walk;        // the folders of the last file, kept for the next one
+};
+
+file_hasher* create_file_hasher() {
+  BCRYPT_ALG_HANDLE provider = sha256_provider();
+  if (provider == nullptr) return nullptr;
+  file_hasher* hasher = static_cast<file_hasher*>(calloc(1, sizeof(file_hasher)));
+  if (hasher == nullptr) return nullptr;
+  hasher->buffer = static_cast<unsigned char*>(malloc(HASH_CHUNK_BYTES));
+  hasher->walk = create_folder_walk();
+  if (hasher->buffer == nullptr || hasher->walk == nullptr) {
+    free_file_hasher(hasher);
+    return nullptr;
+  }
+  hasher->reusable =
+      BCryptCreateHash(provider, &hasher->hash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG) >= 0;
+  if (!hasher->reusable) hasher->hash = nullptr;
+  return hasher;
 }
 
-int sha256_file(const wchar_t* path, unsigned char digest[DIGEST_BYTES]) {
-  if (!is_plain_file(path)) return 0;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                            nullptr);
+void free_file_hasher(file_hasher* hasher) {
+  if (hasher == nullptr) return;
+  if (hasher->hash != nullptr) BCryptDestroyHash(hasher->hash);
+  free_folder_walk(hasher->walk);
+  free(hasher->buffer);
+  free(hasher);
+}
+
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
+                    unsigned char digest[DIGEST_BYTES]) {
+  HANDLE file = open_regular_below(path, folder_length, FILE_FLAG_SEQUENTIAL_SCAN, hasher->walk);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  unsigned char* buffer = static_cast<unsigned char*>(malloc(HASH_CHUNK_BYTES));
-  if (buffer == nullptr) {
+  if (!hasher->reusable && BCryptCreateHash(sha256_provider(), &hasher->hash, nullptr, 0, nullptr, 0, 0) < 0) {
+    hasher->hash = nullptr;
     CloseHandle(file);
     return 0;
   }
-  int result = 0;
-  BCRYPT_ALG_HANDLE provider = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  if (BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0 &&
-      BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0) >= 0) {
-    bool ok = true;
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file, buffer, HASH_CHUNK_BYTES, &got, nullptr)) {
-        ok = false;  // a failed read refuses the file rather than hash part of it
-        break;
-      }
-      if (got == 0) break;
-      if (BCryptHashData(hash, buffer, got, 0) < 0) {
-        ok = false;
-        break;
-      }
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, hasher->buffer, HASH_CHUNK_BYTES, &got, nullptr)) {
+      ok = false;  // a failed read refuses the file rather than hash part of it
+      break;
     }
-    result = ok && BCryptFinishHash(hash, digest, DIGEST_BYTES, 0) >= 0;
+    if (got == 0) break;
+    if (BCryptHashData(hasher->hash, hasher->buffer, got, 0) < 0) {
+      ok = false;
+      break;
+    }
   }
-  free(buffer);
   CloseHandle(file);
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  if (provider != nullptr) BCryptCloseAlgorithmProvider(provider, 0);
-  return result;
+  // Finished on every path, so that the next file starts from an empty hash.
+  unsigned char result[DIGEST_BYTES];
+  ok = BCryptFinishHash(hasher->hash, result, DIGEST_BYTES, 0) >= 0 && ok;
+  if (!hasher->reusable) {
+    BCryptDestroyHash(hasher->hash);
+    hasher->hash = nullptr;
+  }
+  if (ok) memcpy(digest, result, DIGEST_BYTES);
+  return ok;
 }
 
 int query_file_size(const wchar_t* path, uint64_t* size) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file = open_regular_below(path, folder_part_length(path), 0);
   if (file == INVALID_HANDLE_VALUE) return 0;
   LARGE_INTEGER value;
   int ok = GetFileSizeEx(file, &value) && value.QuadPart >= 0;
   if (ok) *size = static_cast<uint64_t>(value.QuadPart);
   CloseHandle(file);
   return ok;
+}
+
+int sha256_bytes(const unsigned char* data, uint32_t length, unsigned char digest[DIGEST_BYTES]) {
+  BCRYPT_ALG_HANDLE provider = sha256_provider();
+  if (provider == nullptr) return 0;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  NTSTATUS status = BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0);
+  if (status >= 0) status = BCryptHashData(hash, const_cast<PUCHAR>(data), length, 0);
+  if (status >= 0) status = BCryptFinishHash(hash, digest, DIGEST_BYTES, 0);
+  if (hash != nullptr) BCryptDestroyHash(hash);
+  return status >= 0;
 }

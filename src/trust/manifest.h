@@ -1,12 +1,11 @@
-// The signed release manifest: its record, parser, signature check and digest-text rule.
+// The signed release manifest: its record, parser and digest-text rule. The signature over it
+// is checked first (trust/signature.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t MANIFEST_LIMIT = 1048576;
-constexpr uint32_t SIGNATURE_LIMIT = 4096;
-constexpr uint32_t SIGNATURE_BYTES = 384;
 
 // Filled by parse_manifest; the caller zero-fills it first.
 struct release_manifest {
@@ -32,14 +31,5 @@ constexpr size_t SEQUENCE_DIGITS_MAX = 19;
 // 0 when missing, empty, capacity bytes or longer, or not valid UTF-8.
 int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key);
 
-// 1 when signature is a 384-byte RSASSA-PKCS1-v1_5 SHA-256 signature of the data under the
-// built-in release key.
-int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,
-                             uint32_t signature_length);
-
 // 1 when text is exactly 64 lower-case hexadecimal digits.
 int valid_hex64(const wchar_t* text);
-
-// The 411-byte RSAPUBLICBLOB form of the release key.
-constexpr size_t RELEASE_KEY_BLOB_BYTES = 411;
-void build_release_key_blob(unsigned char blob[RELEASE_KEY_BLOB_BYTES]);

@@ -5,7 +5,7 @@
 #include <openssl/rsa.h>
 
 #include "trust/digest.h"
-#include "trust/manifest.h"
+#include "trust/signature.h"
 
 namespace {
 // The public key taken from the same 411-byte blob the Windows build imports.

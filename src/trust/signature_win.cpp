@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "trust/digest.h"
-#include "trust/manifest.h"
+#include "trust/signature.h"
 
 
 int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,

@@ -184,3 +184,26 @@ TEST_F(Journal, LinesAreLostSilentlyWhileTheJournalIsLockedWithoutSharing) {
   write_log(L"apres");
   EXPECT_EQ(messages(), (std::vector<std::string>{"avant", "apres"}));
 }
+
+// The journal never writes through a link at its own path: the named file stays as it was and
+// nothing is created. (A FIFO there is refused too, without waiting for a reader.)
+TEST_F(Journal, NothingIsWrittenThroughALinkOrIntoAFifo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a file link made on Linux is no reparse point under Wine, and Wine cannot make one itself";
+#else
+  ASSERT_TRUE(write_bytes(dir / L"victim.txt", "untouched\n"));
+  ASSERT_TRUE(make_link(dir / L"victim.txt", journal));
+  write_log(L"ligne");
+  EXPECT_EQ(read_bytes(dir / L"victim.txt"), "untouched\n");
+  remove_tree(journal);
+  ASSERT_TRUE(make_link(dir / L"not-there.txt", journal));
+  write_log(L"ligne");
+  EXPECT_FALSE(file_exists(dir / L"not-there.txt")) << "a dangling link creates nothing";
+  remove_tree(journal);
+  ASSERT_TRUE(make_fifo(journal));
+  write_log(L"ligne");
+  remove_tree(journal);
+  write_log(L"ligne");
+  EXPECT_EQ(messages(), std::vector<std::string>{"ligne"}) << "a regular file at the path takes lines again";
+#endif
+}

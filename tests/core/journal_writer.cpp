@@ -7,6 +7,7 @@
 
 #include "core/journal.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "core/text.h"
 
 namespace {

@@ -51,6 +51,12 @@ TEST(ReadFile, TakesTheLimitExactlyAndAddsAZeroByte) {
   length = 99;
   EXPECT_EQ(read_file((dir / L"five").c_str(), 4, &length), nullptr);
   EXPECT_EQ(length, 99u) << "the length is written only on success";
+
+  // The largest limit of all (clamped where size_t is 32 bits wide) reads a small file too.
+  data = read_file((dir / L"five").c_str(), UINT32_MAX, &length);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(length, 5u);
+  free(data);
 }
 
 TEST(ReadFile, RefusesEmptyMissingAndUnreadable) {
@@ -61,6 +67,31 @@ TEST(ReadFile, RefusesEmptyMissingAndUnreadable) {
   EXPECT_EQ(read_file((dir / L"missing").c_str(), 100, &length), nullptr);
   EXPECT_EQ(read_file(dir.path.c_str(), 1u << 20, &length), nullptr) << "a folder is not a file";
   EXPECT_EQ(read_file((dir / L"empty/below").c_str(), 100, &length), nullptr) << "a file as a folder";
+}
+
+// Only regular files are read: a device opened by its Windows name, a FIFO (which would wait
+// for a writer for ever), a socket or a link at the path count as missing at once.
+TEST(ReadFile, RefusesDevicesFifosSocketsAndLinks) {
+  temp_dir dir;
+  uint32_t length = 0;
+  for (const wchar_t* name : {L"NUL", L"con.txt", L"AUX"}) {
+#ifndef _WIN32
+    ASSERT_TRUE(write_bytes(dir / name, "content"));
+#endif
+    EXPECT_EQ(read_file((dir / name).c_str(), 100, &length), nullptr) << to_utf8(name);
+  }
+#ifndef _WIN32
+  ASSERT_TRUE(make_fifo(dir / L"fifo"));
+  ASSERT_TRUE(make_socket(dir / L"socket"));
+  ASSERT_TRUE(write_bytes(dir / L"target", "content"));
+  ASSERT_TRUE(make_link(dir / L"target", dir / L"link"));
+  EXPECT_EQ(read_file((dir / L"fifo").c_str(), 100, &length), nullptr);
+  EXPECT_EQ(read_file((dir / L"socket").c_str(), 100, &length), nullptr);
+  EXPECT_EQ(read_file((dir / L"link").c_str(), 100, &length), nullptr);
+  char* data = read_file((dir / L"target").c_str(), 100, &length);
+  EXPECT_NE(data, nullptr) << "the file itself is read";
+  free(data);
+#endif
 }
 
 TEST(ReadFile, RefusesAFileLockedAgainstReading) {

@@ -69,3 +69,25 @@ TEST_F(VerifyIntegrityCommand, FolderEndingInASeparatorJournalsInsideIt) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].rfind("Empreinte client refusee : ", 0), 0u) << events[0];
 }
+
+// The journal beside the folder is a link to a file the user can write: nothing is appended
+// there, and a FIFO listed in the client ends the check at once as a missing file.
+TEST_F(VerifyIntegrityCommand, NeitherJournalsThroughALinkNorWaitsOnAFifo) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no FIFOs in the Windows file system, and a file link made on Linux is no reparse point under "
+                  "Wine";
+#else
+  ASSERT_TRUE(write_bytes(dir / L"victim.txt", "untouched\n"));
+  ASSERT_TRUE(make_link(dir / L"victim.txt", dir / L"launcher.log"));
+  client.put("data/common/Items.k5o", "changed items");
+  EXPECT_EQ(run(client.folder, digest), 3);
+  EXPECT_EQ(read_bytes(dir / L"victim.txt"), "untouched\n");
+
+  remove_tree(dir / L"launcher.log");
+  remove_tree(join(client.folder, L"data/common/Items.k5o"));
+  ASSERT_TRUE(make_fifo(join(client.folder, L"data/common/Items.k5o")));
+  EXPECT_EQ(run_program({launcher_path(), L"--verify-integrity", client.folder, from_utf8(digest)}, 20000), 3);
+  EXPECT_EQ(events_of(dir / L"launcher.log"),
+            std::vector<std::string>{"Fichier client absent ou illisible : " + native("data/common/Items.k5o")});
+#endif
+}

@@ -52,15 +52,23 @@ void test_client::add_listed(const std::string& path, const std::string& listed_
   list += entry(listed_digest, path);
 }
 
+std::string filler_content(int i) { return "filler " + std::to_string(i % test_client::FILLER_FILES) + "\n"; }
+
+std::string filler_path(int i) {
+  char name[32];
+  snprintf(name, sizeof name, "pack/f%04d.bin", i % test_client::FILLER_FILES);
+  return name;
+}
+
 void test_client::add_fillers(int count, int first) {
-  make_dirs(join(folder, L"pack"));
-  for (int i = first; i < first + count; ++i) {
-    char name[32];
-    snprintf(name, sizeof name, "pack/f%04d.bin", i);
-    std::string content = "filler " + std::to_string(i) + "\n";
-    ASSERT_TRUE(write_bytes(join(folder, from_utf8(name)), content));
-    list += entry(sha256_hex(content), name);
+  if (!fillers_written) {
+    make_dirs(join(folder, L"pack"));
+    for (int i = 0; i < FILLER_FILES; ++i) {
+      ASSERT_TRUE(write_bytes(join(folder, from_utf8(filler_path(i))), filler_content(i)));
+    }
+    fillers_written = true;
   }
+  for (int i = first; i < first + count; ++i) list += entry(sha256_hex(filler_content(i)), filler_path(i));
 }
 
 std::string test_client::write_list() { return write_list(list); }

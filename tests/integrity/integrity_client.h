@@ -27,8 +27,11 @@ struct test_client {
   void add(const std::string& path, const std::string& content);
   // Writes the file and lists it with another digest.
   void add_listed(const std::string& path, const std::string& listed_digest, const std::string& content);
-  // count matching tiny files pack/fNNNN.bin (numbered from first), listed in order.
+  // count matching entries pack/fNNNN.bin (numbered from first), listed in order. Entry i
+  // names filler file i % FILLER_FILES, so a list of a thousand entries needs only a few tiny
+  // files (a repeated entry counts each time).
   void add_fillers(int count, int first = 0);
+  static constexpr int FILLER_FILES = 25;
 
   // Writes client-integrity.sha256 (list as built, or the given bytes) and returns its digest.
   std::string write_list();
@@ -37,7 +40,12 @@ struct test_client {
 
   std::wstring folder;
   std::string list;
+  bool fillers_written = false;
 };
+
+// The content of filler file i (i < FILLER_FILES) and the path an entry names.
+std::string filler_content(int i);
+std::string filler_path(int i);
 
 // The journal of one test, read back with or without the verification's progress texts.
 struct integrity_journal : journal_capture {

@@ -20,7 +20,7 @@ class Verify : public ::testing::Test {
   test_client client{dir / L"Client"};
   integrity_journal journal{dir / L"launcher.log"};
 
-  std::string filler_digest(int i) { return sha256_hex("filler " + std::to_string(i) + "\n"); }
+  std::string filler_digest(int i) { return sha256_hex(filler_content(i)); }
   // Every filler entry, "<digest>  pack/fNNNN.bin\n", has this many bytes.
   static constexpr size_t L = 64 + 2 + 14 + 1;
 };
@@ -135,11 +135,14 @@ TEST_F(Verify, ACarriageReturnEndsUpInThePath) {
   EXPECT_EQ(journal.events(), lines{"Fichier client absent ou illisible : " + native("pack/f0000.bin") + "\r"});
 }
 
-// Each malformed line sits after 1,000 good entries and names a file that exists with the
-// listed digest, so only the line's form can make the verification fail.
+// Each malformed line sits among 1,000 good entries and names a file that exists with the
+// listed digest, so only the line's form can make the verification fail. The entry after it
+// names a missing file: examined, it would be journalled.
 TEST_F(Verify, AMalformedLineFailsEverythingWithoutAMessage) {
   client.add_fillers(1000);
   const std::string good = filler_digest(1);
+  const std::string head = client.list.substr(0, 10 * L);
+  const std::string tail = entry(good, "pack/missing.bin") + client.list.substr(10 * L);
   struct {
     const char* what;
     std::string line;
@@ -162,10 +165,12 @@ TEST_F(Verify, AMalformedLineFailsEverythingWithoutAMessage) {
   };
   for (const auto& bad : cases) {
     SCOPED_TRACE(bad.what);
-    EXPECT_EQ(client.verify(client.write_list(client.list + bad.line)), 0);
-    // At the start of the list as well: nothing after it is examined.
-    EXPECT_EQ(client.verify(client.write_list(bad.line + client.list)), 0);
+    EXPECT_EQ(client.verify(client.write_list(head + bad.line + tail)), 0);
+    // At the start of the list as well.
+    EXPECT_EQ(client.verify(client.write_list(bad.line + tail)), 0);
   }
+  // And as the last line, without a line feed, after 1,000 good entries.
+  EXPECT_EQ(client.verify(client.write_list(client.list + good + " pack/f0001.bin")), 0);
   EXPECT_EQ(journal.events(), lines{});
   // The same file, well written, is accepted.
   EXPECT_EQ(client.verify(client.write_list(client.list + entry(good, "pack/f0001.bin"))), 1);
@@ -226,6 +231,28 @@ TEST_F(Verify, ListedDirectoryLinkCountsAsMissing) {
   expect_link_missing(L"integrity/dir-link", "links/dir-link", dir / L"dir-link.log");
 }
 
+// Client/pack is a link to ../real, a folder beside the client holding every listed file.
+// Wine shows a folder link made on the Linux side as a reparse point, so both builds see it.
+TEST_F(Verify, AFolderLinkOnTheWayCountsAsMissing) {
+  expect_link_missing(L"integrity/mid-link/Client", "pack/f0000.bin", dir / L"mid-link.log");
+}
+
+// The same with a link the running system makes itself: a symbolic link on Linux, a junction
+// on Windows.
+TEST_F(Verify, AFolderLinkMadeHereOnTheWayCountsAsMissing) {
+  client.add_fillers(1000);
+  const std::wstring real = dir / L"real";
+  test_client elsewhere{real};
+  elsewhere.add("f.bin", "behind the link");
+  if (!make_link(real, join(client.folder, L"data"))) {
+    GTEST_SKIP() << "this system cannot make a folder link from inside (Wine 8 answers ERROR_NOT_SUPPORTED to "
+                    "FSCTL_SET_REPARSE_POINT); AFolderLinkOnTheWayCountsAsMissing covers the case";
+  }
+  ASSERT_EQ(read_bytes(join(client.folder, L"data/f.bin")), "behind the link") << "the link resolves";
+  EXPECT_EQ(client.verify(client.write_list(client.list + entry(sha256_hex("behind the link"), "data/f.bin"))), 0);
+  EXPECT_EQ(journal.events(), lines{"Fichier client absent ou illisible : " + native("data/f.bin")});
+}
+
 TEST_F(Verify, ListedFileLinkCountsAsMissing) {
 #ifdef _WIN32
   GTEST_SKIP() << "a link to a file made on Linux is no reparse point under Wine, which hashes its target";
@@ -246,5 +273,46 @@ TEST_F(Verify, ListThatIsALinkIsRefused) {
   client.add_fillers(1000);
   EXPECT_EQ(client.write_list(read_bytes(fixture_path(L"integrity/list-link.real"))), digest);
   EXPECT_EQ(client.verify(digest), 1);
+#endif
+}
+
+// A Windows device name opens a device there, not a file; both builds count it as missing. On
+// Linux the files exist with the listed digest, so only the name decides.
+TEST_F(Verify, DeviceNamesCountAsMissing) {
+  client.add_fillers(1000);
+  for (const char* name : {"NUL", "nul.txt", "Com1.log", "LPT9", "data/AUX/inside.bin", "CON .ini"}) {
+    SCOPED_TRACE(name);
+#ifndef _WIN32
+    client.put(name, "");
+#endif
+    EXPECT_EQ(client.verify(client.write_list(entry(sha256_hex(""), name) + client.list)), 0);
+  }
+  EXPECT_EQ(journal.events(), (lines{"Fichier client absent ou illisible : NUL",
+                                     "Fichier client absent ou illisible : nul.txt",
+                                     "Fichier client absent ou illisible : Com1.log",
+                                     "Fichier client absent ou illisible : LPT9",
+                                     "Fichier client absent ou illisible : " + native("data/AUX/inside.bin"),
+                                     "Fichier client absent ou illisible : CON .ini"}));
+  // Names that only begin like one are files like any other.
+  client.add("CONSOLE.txt", "a");
+  client.add("nul_/x.bin", "b");
+  client.add("COM10", "c");
+  EXPECT_EQ(client.verify(client.write_list()), 1);
+}
+
+// A FIFO would block a reader for ever and a socket cannot be read; both count as missing at
+// once.
+TEST_F(Verify, SpecialFilesCountAsMissing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "FIFOs and sockets are not files in the Windows file system";
+#else
+  client.add_fillers(1000);
+  ASSERT_TRUE(make_dirs(join(client.folder, L"data")));
+  ASSERT_TRUE(make_fifo(join(client.folder, L"data/fifo")));
+  ASSERT_TRUE(make_socket(join(client.folder, L"data/socket")));
+  EXPECT_EQ(client.verify(client.write_list(client.list + entry(sha256_hex(""), "data/fifo"))), 0);
+  EXPECT_EQ(client.verify(client.write_list(client.list + entry(sha256_hex(""), "data/socket"))), 0);
+  EXPECT_EQ(journal.events(), (lines{"Fichier client absent ou illisible : data/fifo",
+                                     "Fichier client absent ou illisible : data/socket"}));
 #endif
 }

@@ -44,8 +44,13 @@ intptr_t start_program(const std::vector<std::wstring>& args);
 // end within the time-out (it is then killed).
 int wait_program(intptr_t program, unsigned timeout_ms = 60000);
 
-// Symbolic links, where this build can make them (false otherwise: the test is skipped).
-bool make_symlink(const std::wstring& target, const std::wstring& link);
+// A link made by this build itself: a symbolic link on Linux; on Windows a junction, so the
+// target must be a folder. False where the system cannot make one (Wine answers
+// ERROR_NOT_SUPPORTED).
+bool make_link(const std::wstring& target, const std::wstring& link);
+// A FIFO and a bound socket at path (Linux only: false on Windows).
+bool make_fifo(const std::wstring& path);
+bool make_socket(const std::wstring& path);
 
 // Holds the file open so that no one else may read it; released by the destructor.
 struct exclusive_lock {

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -113,8 +115,24 @@ int wait_program(intptr_t program, unsigned timeout_ms) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool make_symlink(const std::wstring& target, const std::wstring& link) {
+bool make_link(const std::wstring& target, const std::wstring& link) {
   return symlink(to_utf8(target).c_str(), to_utf8(link).c_str()) == 0;
+}
+
+bool make_fifo(const std::wstring& path) { return mkfifo(to_utf8(path).c_str(), 0644) == 0; }
+
+bool make_socket(const std::wstring& path) {
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::string native = to_utf8(path);
+  if (native.size() >= sizeof address.sun_path) return false;
+  memcpy(address.sun_path, native.c_str(), native.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  // The socket's file stays after the descriptor is closed.
+  bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return bound;
 }
 
 // Linux has no sharing modes; without write permission for anyone the file cannot be

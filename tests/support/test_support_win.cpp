@@ -1,4 +1,8 @@
 #include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -128,8 +132,40 @@ int wait_program(intptr_t program, unsigned timeout_ms) {
   return static_cast<int>(code);
 }
 
-// Links are made on the Linux side (the fixtures); from inside Wine no link can be created.
-bool make_symlink(const std::wstring&, const std::wstring&) { return false; }
+// A junction: an empty folder given a mount-point reparse point that names the target.
+bool make_link(const std::wstring& target, const std::wstring& link) {
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  bool made = false;
+  if (folder != INVALID_HANDLE_VALUE) {
+    // REPARSE_DATA_BUFFER, mount-point form: tag, data length, reserved, then the offsets and
+    // lengths of the substitute and print names and the names themselves.
+    std::wstring substitute = L"\\??\\" + target;
+    std::vector<unsigned char> buffer(8 + 8 + (substitute.size() + 2) * sizeof(wchar_t));
+    auto put16 = [&](size_t at, size_t value) {
+      buffer[at] = static_cast<unsigned char>(value);
+      buffer[at + 1] = static_cast<unsigned char>(value >> 8);
+    };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    memcpy(buffer.data(), &tag, 4);
+    put16(4, buffer.size() - 8);
+    put16(8, 0);
+    put16(10, substitute.size() * sizeof(wchar_t));
+    put16(12, (substitute.size() + 1) * sizeof(wchar_t));
+    put16(14, 0);
+    memcpy(buffer.data() + 16, substitute.c_str(), substitute.size() * sizeof(wchar_t));
+    DWORD returned = 0;
+    DWORD size = static_cast<DWORD>(buffer.size());
+    made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), size, nullptr, 0, &returned, nullptr) != 0;
+    CloseHandle(folder);
+  }
+  if (!made) RemoveDirectoryW(link.c_str());
+  return made;
+}
+
+bool make_fifo(const std::wstring&) { return false; }
+bool make_socket(const std::wstring&) { return false; }
 
 exclusive_lock::exclusive_lock(const std::wstring& path) {
   handle = reinterpret_cast<intptr_t>(

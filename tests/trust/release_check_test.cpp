@@ -97,3 +97,20 @@ TEST(VerifyReleaseMode, RefusesMissingOrUnreadablePaths) {
   EXPECT_EQ(verify_release(dir.path, signature), 2) << "a folder as the manifest";
   EXPECT_EQ(verify_release(signature, manifest), 2) << "arguments swapped";
 }
+
+// A FIFO would make a plain read wait for a writer for ever; the release check refuses it at
+// once, like any other file that is not a regular file or that is reached through a link.
+TEST(VerifyReleaseMode, RefusesFifosAndLinksWithoutWaiting) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no FIFOs in the Windows file system, and a file link made on Linux is no reparse point under "
+                  "Wine";
+#else
+  temp_dir dir;
+  ASSERT_TRUE(make_fifo(dir / L"fifo"));
+  EXPECT_EQ(run_program({launcher_path(), L"--verify-release", dir / L"fifo", dir / L"fifo"}, 20000), 2);
+  EXPECT_EQ(run_program({launcher_path(), L"--verify-release", trust_file(L"release.manifest"), dir / L"fifo"}, 20000),
+            2);
+  ASSERT_TRUE(make_link(trust_file(L"release.manifest"), dir / L"linked.manifest"));
+  EXPECT_EQ(verify_release(dir / L"linked.manifest", trust_file(L"release.manifest.sig")), 2);
+#endif
+}

@@ -7,6 +7,7 @@
 
 #include "support/test_support.h"
 #include "trust/manifest.h"
+#include "trust/signature.h"
 
 namespace {
 std::string fixture(const std::wstring& name) { return read_bytes(fixture_path(L"trust/" + name)); }

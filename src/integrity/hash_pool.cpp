@@ -1,0 +1,151 @@
+#include "integrity/hash_pool.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "core/paths.h"
+#include "core/text.h"
+#include "integrity/platform.h"
+
+namespace {
+enum : uint8_t { SLOT_PENDING = 0, SLOT_HASHED = 1, SLOT_MISSING = 2 };
+
+struct slot {
+  std::atomic<uint8_t> state;
+  unsigned char digest[DIGEST_BYTES];  // written before state turns SLOT_HASHED
+};
+
+struct worker {
+  hash_pool* pool;
+  file_hasher* hasher;
+  wchar_t* path;  // the listed path, converted
+  wchar_t* full;  // joined to the folder
+  pool_thread* thread;
+};
+}  // namespace
+
+struct hash_pool {
+  const wchar_t* folder;
+  size_t folder_length;
+  const list_entry* entries;
+  size_t count;
+  slot* slots;
+  std::atomic<size_t> next;
+  std::atomic<bool> stopping;
+  pool_signal* signal;
+  worker* workers;
+  uint32_t worker_count;  // 0: the caller hashes on its own thread with workers[0]
+};
+
+namespace {
+bool prepare_worker(hash_pool* pool, worker* w) {
+  w->pool = pool;
+  w->hasher = create_file_hasher();
+  w->path = static_cast<wchar_t*>(malloc(PATH_UNITS * sizeof(wchar_t)));
+  w->full = static_cast<wchar_t*>(malloc(PATH_UNITS * sizeof(wchar_t)));
+  w->thread = nullptr;
+  return w->hasher != nullptr && w->path != nullptr && w->full != nullptr;
+}
+
+void release_worker(worker* w) {
+  free_file_hasher(w->hasher);
+  free(w->path);
+  free(w->full);
+}
+
+// The entry's path as the system takes it, joined to the folder, and hashed.
+int hash_entry(worker* w, size_t index, unsigned char digest[DIGEST_BYTES]) {
+  const list_entry& entry = w->pool->entries[index];
+  size_t units = utf8_to_wide(entry.line + ENTRY_PATH_OFFSET, entry.length - ENTRY_PATH_OFFSET, w->path,
+                              PATH_UNITS - 1);
+  if (units == 0) return 0;
+  w->path[units] = L'\0';
+  to_native_separators(w->path);
+  join_path(w->full, w->pool->folder, w->path);
+  return hash_file_below(w->hasher, w->full, w->pool->folder_length, digest);
+}
+
+void run_worker(void* context) {
+  worker* w = static_cast<worker*>(context);
+  hash_pool* pool = w->pool;
+  while (!pool->stopping.load()) {
+    size_t index = pool->next.fetch_add(1);
+    if (index >= pool->count) break;
+    slot& s = pool->slots[index];
+    s.state.store(hash_entry(w, index, s.digest) ? SLOT_HASHED : SLOT_MISSING);
+    lock_pool(pool->signal);
+    wake_pool(pool->signal);
+    unlock_pool(pool->signal);
+  }
+}
+
+uint32_t pool_size(uint32_t threads, size_t count) {
+  if (threads == 0) threads = processor_count();
+  if (threads > HASH_POOL_LARGEST) threads = HASH_POOL_LARGEST;
+  if (threads > count) threads = static_cast<uint32_t>(count);
+  return threads;
+}
+}  // namespace
+
+hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads) {
+  hash_pool* pool = static_cast<hash_pool*>(calloc(1, sizeof(hash_pool)));
+  if (pool == nullptr) return nullptr;
+  pool->folder = folder;
+  pool->folder_length = wcslen(folder);
+  pool->entries = entries;
+  pool->count = count;
+  uint32_t wanted = pool_size(threads, count);
+  pool->workers = static_cast<worker*>(calloc(wanted > 0 ? wanted : 1, sizeof(worker)));
+  if (pool->workers == nullptr || !prepare_worker(pool, &pool->workers[0])) {
+    stop_hash_pool(pool);
+    return nullptr;
+  }
+  if (wanted < 2) return pool;
+
+  pool->slots = static_cast<slot*>(calloc(count, sizeof(slot)));
+  pool->signal = create_pool_signal();
+  if (pool->slots == nullptr || pool->signal == nullptr) return pool;  // the caller's thread hashes
+  for (uint32_t i = 0; i < wanted; ++i) {
+    worker* w = &pool->workers[i];
+    if (i > 0 && !prepare_worker(pool, w)) {
+      release_worker(w);
+      break;
+    }
+    w->thread = start_pool_thread(run_worker, w);
+    if (w->thread == nullptr) {
+      if (i > 0) release_worker(w);  // the first one stays, for the caller's thread
+      break;
+    }
+    pool->worker_count = i + 1;
+  }
+  return pool;
+}
+
+int take_digest(hash_pool* pool, size_t index, unsigned char digest[DIGEST_BYTES]) {
+  if (pool->worker_count == 0) return hash_entry(&pool->workers[0], index, digest);
+  slot& s = pool->slots[index];
+  uint8_t state = s.state.load();
+  if (state == SLOT_PENDING) {
+    lock_pool(pool->signal);
+    while ((state = s.state.load()) == SLOT_PENDING) wait_pool(pool->signal);
+    unlock_pool(pool->signal);
+  }
+  if (state != SLOT_HASHED) return 0;
+  memcpy(digest, s.digest, DIGEST_BYTES);
+  return 1;
+}
+
+void stop_hash_pool(hash_pool* pool) {
+  pool->stopping.store(true);
+  for (uint32_t i = 0; i < pool->worker_count; ++i) join_pool_thread(pool->workers[i].thread);
+  if (pool->workers != nullptr) {
+    uint32_t prepared = pool->worker_count > 0 ? pool->worker_count : 1;
+    for (uint32_t i = 0; i < prepared; ++i) release_worker(&pool->workers[i]);
+  }
+  if (pool->signal != nullptr) free_pool_signal(pool->signal);
+  free(pool->slots);
+  free(pool->workers);
+  free(pool);
+}

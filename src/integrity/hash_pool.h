@@ -1,0 +1,26 @@
+// The listed files hashed by a small pool of threads. Workers take the files in list order,
+// each with one hasher of its own; the caller takes the results one by one in the same order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "integrity/list.h"
+#include "trust/digest.h"
+
+// Never more workers than this, whatever the machine: past a few threads the disk decides.
+constexpr uint32_t HASH_POOL_LARGEST = 8;
+
+struct hash_pool;
+
+// threads: 0 picks as many as the processors this process may use (at most
+// HASH_POOL_LARGEST); 1 hashes each file on the calling thread when it is taken. folder and
+// entries must outlive the pool. Null when out of memory.
+hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads);
+
+// Waits for the entry at index; indexes are taken in increasing order. 1 with its file's
+// digest; 0 when the file cannot be hashed (missing, a link, not a regular file, unreadable).
+int take_digest(hash_pool* pool, size_t index, unsigned char digest[DIGEST_BYTES]);
+
+// The workers finish the file in hand and end; everything is released.
+void stop_hash_pool(hash_pool* pool);
