@@ -18,3 +18,5 @@ std::wstring get_environment(const std::wstring& name);
 bool make_executable(const std::wstring& path);
 // The words naming the kind of error code in this build's journal lines.
 std::wstring expected_error_label();
+// True when the Windows build runs under Wine rather than Windows.
+bool running_under_wine();

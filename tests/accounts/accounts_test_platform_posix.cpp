@@ -64,3 +64,5 @@ std::wstring get_environment(const std::wstring& name) {
 bool make_executable(const std::wstring& path) { return chmod(to_utf8(path).c_str(), 0755) == 0; }
 
 std::wstring expected_error_label() { return L"erreur systeme"; }
+
+bool running_under_wine() { return false; }

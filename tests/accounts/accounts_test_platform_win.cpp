@@ -43,3 +43,8 @@ std::wstring get_environment(const std::wstring& name) {
 bool make_executable(const std::wstring&) { return true; }
 
 std::wstring expected_error_label() { return L"erreur Windows"; }
+
+bool running_under_wine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
