@@ -11,6 +11,7 @@ packages=(
   wine wine32:i386 wine64
   googletest libgtest-dev libssl-dev openssl
   xvfb file python3 coreutils bc
+  libgtk-3-dev pkg-config fonts-dejavu-core xdotool python3-pil
 )
 
 sudo_cmd=()

@@ -1,14 +1,15 @@
-// The accounts pop-up menu in two halves around the platform's menu: the items built from the
-// vault, and the command carried out. show_account_menu joins them.
+// The accounts pop-up menu in two halves around the window's pop-up menu: the items built from
+// the vault, and the command carried out. show_account_menu joins them.
 #pragma once
 
 #include "accounts/accounts.h"
 #include "accounts/vault.h"
+#include "ui/window.h"
 
 struct account_menu {
   vault_list accounts;
   unsigned listed;  // accounts shown: at most ACCOUNT_MENU_LIMIT
-  account_menu_item items[ACCOUNT_MENU_LIMIT + 4];
+  menu_item items[ACCOUNT_MENU_LIMIT + 4];
   int item_count;
 };
 

@@ -3,7 +3,6 @@
 #include "accounts/account_menu.h"
 #include "accounts/wipe.h"
 #include "core/journal.h"
-#include "core/status.h"
 #include "core/text.h"
 
 wchar_t g_selected_account[ACCOUNT_NAME_UNITS];
@@ -56,11 +55,11 @@ void build_account_menu(account_menu* menu) {
   int n = 0;
   for (unsigned i = 0; i < menu->listed; ++i) {
     const wchar_t* name = menu->accounts.user_names[i];
-    unsigned flags = equal_ignoring_case(name, g_selected_account) ? ACCOUNT_ITEM_CHECKED : 0;
+    unsigned flags = equal_ignoring_case(name, g_selected_account) ? MENU_CHECKED : 0;
     menu->items[n++] = {IDM_ACCOUNT_BASE + i, name, flags};
   }
-  if (count == 0) menu->items[n++] = {IDM_NO_ACCOUNT, L"Aucun compte enregistre", ACCOUNT_ITEM_GRAYED};
-  menu->items[n++] = {0, nullptr, ACCOUNT_ITEM_SEPARATOR};
+  if (count == 0) menu->items[n++] = {IDM_NO_ACCOUNT, L"Aucun compte enregistre", MENU_GRAYED};
+  menu->items[n++] = {0, nullptr, MENU_SEPARATOR};
   menu->items[n++] = {IDM_ADD_ACCOUNT, L"Ajouter un compte...", 0};
   if (g_selected_account[0] != L'\0') menu->items[n++] = {IDM_REMOVE_ACCOUNT, L"Retirer le compte selectionne", 0};
   menu->item_count = n;
@@ -87,8 +86,8 @@ void release_account_menu(account_menu* menu) {
 void show_account_menu(window_handle owner) {
   account_menu menu = {};
   build_account_menu(&menu);
-  unsigned chosen = popup_account_menu(owner, menu.items, menu.item_count);
+  unsigned chosen = g_window_calls->popup_menu(menu.items, menu.item_count);
   run_account_menu_command(owner, &menu, chosen);
   release_account_menu(&menu);
-  if (owner != nullptr) invalidate_window(owner);
+  g_window_calls->invalidate();
 }

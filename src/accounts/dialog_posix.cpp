@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "accounts/vault.h"
-#include "core/system_path_posix.h"
 #include "core/text.h"
 
 namespace {
@@ -30,25 +29,30 @@ void take_field(GtkWidget* entry, wchar_t* output) {
   output[units] = L'\0';
 }
 
-struct menu_choice {
-  unsigned id;
-  GMainLoop* loop;
-};
-
-void on_item_activate(GtkMenuItem* item, gpointer data) {
-  static_cast<menu_choice*>(data)->id = GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), "vorna380-id"));
+// The launcher's window, to keep the dialog above it: the one visible ordinary top-level
+// window (pop-up menus and closed boxes are not).
+GtkWindow* launcher_toplevel() {
+  GtkWindow* found = nullptr;
+  GList* toplevels = gtk_window_list_toplevels();
+  for (GList* at = toplevels; at != nullptr && found == nullptr; at = at->next) {
+    GtkWindow* window = GTK_WINDOW(at->data);
+    if (gtk_widget_get_visible(GTK_WIDGET(window)) && gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL) {
+      found = window;
+    }
+  }
+  g_list_free(toplevels);
+  return found;
 }
-
-void on_menu_done(GtkMenuShell*, gpointer data) { g_main_loop_quit(static_cast<menu_choice*>(data)->loop); }
 }  // namespace
 
 // A GTK dialog with the caption, the message and two fields (login, hidden password).
-int prompt_account_credentials(window_handle, wchar_t* login, wchar_t* password) {
+int prompt_account_credentials(window_handle owner, wchar_t* login, wchar_t* password) {
   if (!gtk_init_check(nullptr, nullptr)) return 0;
-  GtkWidget* dialog = gtk_dialog_new_with_buttons("Ajouter un compte Vorna380", nullptr, GTK_DIALOG_MODAL, "Annuler",
+  GtkWindow* parent = owner != nullptr ? launcher_toplevel() : nullptr;
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("Ajouter un compte Vorna380", parent, GTK_DIALOG_MODAL, "Annuler",
                                                   GTK_RESPONSE_CANCEL, "OK", GTK_RESPONSE_OK, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  gtk_window_set_position(GTK_WINDOW(dialog), parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
   GtkWidget* box = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
   gtk_container_set_border_width(GTK_CONTAINER(box), 12);
   gtk_box_set_spacing(GTK_BOX(box), 10);
@@ -73,33 +77,4 @@ int prompt_account_credentials(window_handle, wchar_t* login, wchar_t* password)
   gtk_widget_destroy(dialog);
   while (gtk_events_pending()) gtk_main_iteration();
   return confirmed;
-}
-
-unsigned popup_account_menu(window_handle, const account_menu_item* items, int count) {
-  if (!gtk_init_check(nullptr, nullptr)) return 0;
-  menu_choice choice = {0, g_main_loop_new(nullptr, FALSE)};
-  GtkWidget* menu = gtk_menu_new();
-  for (int i = 0; i < count; ++i) {
-    GtkWidget* entry;
-    if (items[i].flags & ACCOUNT_ITEM_SEPARATOR) {
-      entry = gtk_separator_menu_item_new();
-    } else {
-      utf8_path label(items[i].text);
-      const char* text = label.text != nullptr ? label.text : "";
-      entry = (items[i].flags & ACCOUNT_ITEM_CHECKED) ? gtk_check_menu_item_new_with_label(text)
-                                                      : gtk_menu_item_new_with_label(text);
-      if (items[i].flags & ACCOUNT_ITEM_CHECKED) gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(entry), TRUE);
-      if (items[i].flags & ACCOUNT_ITEM_GRAYED) gtk_widget_set_sensitive(entry, FALSE);
-      g_object_set_data(G_OBJECT(entry), "vorna380-id", GUINT_TO_POINTER(items[i].id));
-      g_signal_connect(entry, "activate", G_CALLBACK(on_item_activate), &choice);
-    }
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), entry);
-  }
-  g_signal_connect(menu, "deactivate", G_CALLBACK(on_menu_done), &choice);
-  gtk_widget_show_all(menu);
-  gtk_menu_popup_at_pointer(GTK_MENU(menu), nullptr);
-  if (gtk_widget_get_visible(menu)) g_main_loop_run(choice.loop);
-  gtk_widget_destroy(menu);
-  g_main_loop_unref(choice.loop);
-  return choice.id;
 }

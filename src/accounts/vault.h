@@ -1,5 +1,5 @@
-// The credential vault, the credential dialog and the accounts menu as each platform provides
-// them: the Windows Credential Manager and dialogs, or the Secret Service and GTK on Linux.
+// The credential vault and the credential dialog as each platform provides them: the Windows
+// Credential Manager and its dialog, or the Secret Service and a GTK dialog on Linux.
 #pragma once
 
 #include <cstddef>
@@ -42,15 +42,3 @@ int vault_delete(const wchar_t* target);
 // The system's credential dialog; login and password are buffers of 256 units. Nonzero when
 // the player confirmed (the fields may still be empty).
 int prompt_account_credentials(window_handle owner, wchar_t* login, wchar_t* password);
-
-// One entry of the accounts pop-up menu.
-constexpr unsigned ACCOUNT_ITEM_CHECKED = 1;
-constexpr unsigned ACCOUNT_ITEM_GRAYED = 2;
-constexpr unsigned ACCOUNT_ITEM_SEPARATOR = 4;
-struct account_menu_item {
-  unsigned id;
-  const wchar_t* text;
-  unsigned flags;
-};
-// Shows the items as a pop-up menu at the pointer; the chosen identifier, 0 when dismissed.
-unsigned popup_account_menu(window_handle owner, const account_menu_item* items, int count);

@@ -40,10 +40,10 @@ class AccountVault : public AccountsTest {
   }
 };
 
-const shown_item k_separator = {0, L"", ACCOUNT_ITEM_SEPARATOR};
+const shown_item k_separator = {0, L"", MENU_SEPARATOR};
 const shown_item k_add = {IDM_ADD_ACCOUNT, L"Ajouter un compte...", 0};
 const shown_item k_remove = {IDM_REMOVE_ACCOUNT, L"Retirer le compte selectionne", 0};
-const shown_item k_none = {IDM_NO_ACCOUNT, L"Aucun compte enregistre", ACCOUNT_ITEM_GRAYED};
+const shown_item k_none = {IDM_NO_ACCOUNT, L"Aucun compte enregistre", MENU_GRAYED};
 }  // namespace
 
 TEST_F(AccountVault, AddingStoresSelectsAndSavesAndAddingAgainOverwrites) {
@@ -65,7 +65,7 @@ TEST_F(AccountVault, AddingStoresSelectsAndSavesAndAddingAgainOverwrites) {
   copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"JOUEUR.UN");
   for (const auto& item : menu_items()) {
     if (item.id >= IDM_ACCOUNT_BASE) {
-      EXPECT_EQ(item.flags, item.text == L"joueur.un" ? ACCOUNT_ITEM_CHECKED : 0u);
+      EXPECT_EQ(item.flags, item.text == L"joueur.un" ? MENU_CHECKED : 0u);
     }
   }
   // The file and the journal hold no password.
@@ -101,7 +101,7 @@ TEST_F(AccountVault, MenuListsTheFirstFiftyOfSixtyAccountsInVaultOrder) {
   EXPECT_EQ(read_bytes(selection_file()), utf16le(order[49]));
   choose(IDM_ACCOUNT_BASE + 50);  // not in the menu
   EXPECT_EQ(g_selected_account, order[49]);
-  EXPECT_EQ(menu_items()[49].flags, ACCOUNT_ITEM_CHECKED);
+  EXPECT_EQ(menu_items()[49].flags, MENU_CHECKED);
   EXPECT_EQ(menu_items().back(), k_remove);
 }
 
