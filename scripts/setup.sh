@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libssl-dev openssl
   xvfb file python3 coreutils bc
   libgtk-3-dev pkg-config fonts-dejavu-core xdotool python3-pil
+  libsecret-1-dev gnome-keyring dbus
 )
 
 sudo_cmd=()
