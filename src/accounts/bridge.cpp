@@ -138,6 +138,7 @@ int queue_selected_account() {
   enter_bridge_lock();
   copy_text(g_pending_login, PENDING_UNITS, credential.user_name);
   g_pending_account = 1;
+  wipe_memory(g_pending_password, sizeof g_pending_password);  // nothing of a password queued before
   utf16le_to_text(credential.blob, credential.blob_size, g_pending_password, PENDING_UNITS);
   leave_bridge_lock();
   vault_release(&credential);

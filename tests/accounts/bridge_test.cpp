@@ -126,8 +126,12 @@ TEST_F(AccountBridge, AQueuedAccountIsServedOnceAndItsPasswordWiped) {
 }
 
 TEST_F(AccountBridge, TwoQueueingsServeOnlyTheSecond) {
-  queue(L"premier", L"un");
+  queue(L"premier", L"premier mot de passe");
   queue(L"second\u00e9", L"deux");
+  enter_bridge_lock();
+  std::wstring left(g_pending_password + 5, g_pending_password + PENDING_UNITS);
+  leave_bridge_lock();
+  EXPECT_EQ(left, std::wstring(PENDING_UNITS - 5, L'\0')) << "nothing of the first password stays queued";
   EXPECT_EQ(bridge_exchange(k_request), reply_with("second%C3%A9&deux"));
   EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
 }
