@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds both executables, makes the development client release (a client folder,
-# its integrity list and the manifest signed with the development key) and checks it with
-# the launcher's command-line modes, on the Linux port and on the Windows build under Wine
-# (the 32-bit product where the host runs 32-bit programs, the 64-bit build otherwise).
+# Sets up, builds both executables, makes the development client, publishes its release (the
+# manifest signed with the development key, the package, the individually published files),
+# extracts the client from the package and checks both with the launcher's command-line
+# modes, on the Linux port and on the Windows build under Wine (the 32-bit product where the host runs 32-bit programs, the 64-bit build otherwise).
 # Exits non-zero when any verdict is not the expected one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -20,13 +20,19 @@ for preset in linux windows $([ "$windows_preset" = windows-x64 ] && echo window
 done
 
 release=$root/build/dev-release
-echo "== Making the development client release in $release"
-digest=$(python3 scripts/make-dev-client.py "$release" | tail -n 1)
-manifest=$release/release/Vorna380.release.manifest
+echo "== Making and publishing the development client release in $release"
+python3 scripts/make-dev-client.py "$release"
+digest=$(python3 scripts/publish-release.py publish "$release/Client" "$release/tree" \
+  --launcher build/windows/Vorna380-Launcher.exe | tee /dev/stderr | tail -n 1)
+manifest=$release/tree/dl/Vorna380.release.manifest
 signature=$manifest.sig
-client=$release/Client
+package=$(sed -n 's|^package_url=https://[^/]*/||p' "$manifest")
+client=$release/extracted/Client
+rm -rf "$release/extracted"
+mkdir -p "$client"
+bsdtar -x -f "$release/tree/$package" -C "$client"
 # A copy that gained one line feed after signing: both builds must refuse it.
-tampered=$release/release/tampered.manifest
+tampered=$release/tampered.manifest
 { cat "$manifest"; printf '\n'; } > "$tampered"
 
 failures=0
@@ -65,8 +71,8 @@ check "$windows_preset" "--verify-release (tampered)" 2 $?
 scripts/wine-run.sh "$flavour" "$exe" --verify-integrity "$(winpath "$client")" "$digest"
 check "$windows_preset" --verify-integrity 0 $?
 set -e
-echo "== Journal of the integrity checks: $release/launcher.log"
-tail -n 4 "$release/launcher.log" 2>/dev/null || true
+echo "== Journal of the integrity checks: $release/extracted/launcher.log"
+tail -n 4 "$release/extracted/launcher.log" 2>/dev/null || true
 if [ "$failures" -ne 0 ]; then
   echo "main job: $failures verdict(s) wrong"
   exit 1
