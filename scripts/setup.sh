@@ -13,6 +13,7 @@ packages=(
   xvfb file python3 coreutils bc
   libgtk-3-dev pkg-config fonts-dejavu-core xdotool python3-pil
   nginx ca-certificates curl libcurl4-openssl-dev libarchive-tools libz-mingw-w64-dev iproute2
+  libsecret-1-dev gnome-keyring dbus
 )
 
 sudo_cmd=()
