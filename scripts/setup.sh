@@ -11,6 +11,8 @@ packages=(
   wine wine32:i386 wine64
   googletest libgtest-dev libssl-dev openssl
   xvfb file python3 coreutils bc
+  libgtk-3-dev pkg-config fonts-dejavu-core xdotool python3-pil
+  nginx ca-certificates curl libcurl4-openssl-dev libarchive-tools libz-mingw-w64-dev iproute2
 )
 
 sudo_cmd=()
@@ -29,8 +31,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # The tests start nginx themselves; the package must not start a system-wide one.
+  no_services=0
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee /usr/sbin/policy-rc.d >/dev/null
+    "${sudo_cmd[@]}" chmod 755 /usr/sbin/policy-rc.d
+    no_services=1
+  fi
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  if [ "$no_services" = 1 ]; then "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d; fi
 else
   echo "setup: all packages present"
 fi

@@ -10,9 +10,10 @@
 #include "trust/signature.h"
 
 namespace {
-// The interactive launcher (window, install worker, account bridge) is not part of this
-// build yet; a command line that selects it ends at once.
+// The interactive launcher (window, install worker, account bridge) and the self-update are
+// not part of this build yet; a command line that selects them ends at once.
 int run_interactive() { return 1; }
+int run_self_update(const wchar_t*) { return 1; }
 
 bool is_mode(int argc, wchar_t** argv, int count, const wchar_t* flag) {
   return argc == count && wcscmp(argv[1], flag) == 0;
@@ -38,13 +39,16 @@ int run_release_check(const wchar_t* manifest_path, const wchar_t* signature_pat
   return result;
 }
 
-int launcher_main(int argc, wchar_t** argv) {
+int dispatch_command_line(int argc, wchar_t** argv, const launcher_modes& modes) {
   if (argv == nullptr) argc = 0;
-  if (is_mode(argc, argv, 3, L"--apply-self-update")) {
-    // Self-update is not part of this build yet.
-    return 1;
-  }
-  if (is_mode(argc, argv, 4, L"--verify-release")) return run_release_check(argv[2], argv[3]);
-  if (is_mode(argc, argv, 4, L"--verify-integrity")) return run_integrity_check(argv[2], argv[3]);
-  return run_interactive();
+  if (is_mode(argc, argv, 3, L"--apply-self-update")) return modes.apply_self_update(argv[2]);
+  if (is_mode(argc, argv, 4, L"--verify-release")) return modes.verify_release(argv[2], argv[3]);
+  if (is_mode(argc, argv, 4, L"--verify-integrity")) return modes.verify_integrity(argv[2], argv[3]);
+  return modes.interactive();
+}
+
+int launcher_main(int argc, wchar_t** argv) {
+  static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check,
+                                       run_interactive};
+  return dispatch_command_line(argc, argv, modes);
 }

@@ -44,24 +44,48 @@ int valid_hex64(const wchar_t* text) {
   return text[64] == L'\0';
 }
 
-int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key) {
-  if (text == nullptr || capacity == 0) return 0;
+namespace {
+// The value of the first line "key=...", up to the next line feed or the end of the text, or
+// null when no line starts with the key.
+const char* find_manifest_value(const char* text, const char* key, size_t* bytes) {
   size_t key_length = strlen(key);
   const char* line = text;
-  const char* value = nullptr;
   while (*line != '\0') {
     if (strncmp(line, key, key_length) == 0 && line[key_length] == '=') {
-      value = line + key_length + 1;
-      break;
+      const char* value = line + key_length + 1;
+      const char* value_end = strchr(value, '\n');
+      *bytes = value_end != nullptr ? static_cast<size_t>(value_end - value) : strlen(value);
+      return value;
     }
     const char* next = strchr(line, '\n');
-    if (next == nullptr) return 0;
+    if (next == nullptr) return nullptr;
     line = next + 1;
   }
-  if (value == nullptr) return 0;
-  const char* value_end = strchr(value, '\n');
-  size_t bytes = value_end != nullptr ? static_cast<size_t>(value_end - value) : strlen(value);
-  if (bytes == 0 || bytes >= capacity) return 0;
+  return nullptr;
+}
+
+// An absent "sequence" leaves 0; a present one must be 1 to 19 digits worth at least 1.
+int parse_sequence(const char* text, uint64_t* sequence) {
+  size_t bytes = 0;
+  const char* value = find_manifest_value(text, "sequence", &bytes);
+  *sequence = 0;
+  if (value == nullptr) return 1;
+  if (bytes == 0 || bytes > SEQUENCE_DIGITS_MAX) return 0;
+  uint64_t number = 0;
+  for (size_t i = 0; i < bytes; ++i) {
+    if (value[i] < '0' || value[i] > '9') return 0;
+    number = number * 10 + static_cast<uint64_t>(value[i] - '0');  // 19 digits never overflow
+  }
+  *sequence = number;
+  return number >= 1;
+}
+}  // namespace
+
+int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key) {
+  if (text == nullptr || capacity == 0) return 0;
+  size_t bytes = 0;
+  const char* value = find_manifest_value(text, key, &bytes);
+  if (value == nullptr || bytes == 0 || bytes >= capacity) return 0;
   size_t units = utf8_to_wide(value, bytes, output, capacity - 1);
   if (units == 0) return 0;
   output[units] = L'\0';
@@ -84,6 +108,7 @@ int parse_manifest(const char* text, release_manifest* manifest) {
   const wchar_t* end = nullptr;
   manifest->package_size = parse_unsigned(size_text, &end);
   if (manifest->package_size <= 99999999 || *end != L'\0') return 0;
+  if (!parse_sequence(text, &manifest->sequence)) return 0;
   if (!begins_with(manifest->package_url, VORNA380_RELEASE_ORIGIN)) return 0;
   if (!begins_with(manifest->launcher_url, VORNA380_RELEASE_ORIGIN)) return 0;
   if (!valid_hex64(manifest->package_sha256) || !valid_hex64(manifest->integrity_sha256) ||

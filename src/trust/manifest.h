@@ -17,11 +17,15 @@ struct release_manifest {
   wchar_t game_executable[128];
   wchar_t launcher_url[2048];
   wchar_t launcher_sha256[65];
+  uint64_t sequence;  // release number from the optional "sequence" key; 0 when absent
 };
 
 // 1 when text (zero-terminated, exactly the signed bytes) is an acceptable manifest and
 // every field of the record is filled.
 int parse_manifest(const char* text, release_manifest* manifest);
+
+// The optional release number: 1 to 19 decimal digits, no sign, no spaces, at least 1.
+constexpr size_t SEQUENCE_DIGITS_MAX = 19;
 
 // Finds the first line "key=value", converts the value from strict UTF-8 into output.
 // 0 when missing, empty, capacity bytes or longer, or not valid UTF-8.

@@ -13,7 +13,7 @@
 namespace {
 // Each round is one race between writer and observer. A fixed count, not a time budget, so
 // that a slow machine runs the same test, only longer.
-constexpr long RACE_ROUNDS = 200000;
+constexpr long RACE_ROUNDS = 50000;
 
 // Two-thread barrier; spinning briefly, then yielding, so that it works on a busy machine.
 class round_barrier {

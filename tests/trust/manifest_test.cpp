@@ -384,3 +384,31 @@ TEST(ValidHex64, AcceptsOnly64LowerCaseDigits) {
     }
   }
 }
+
+TEST(ParseManifest, OptionalSequenceIsADecimalReleaseNumber) {
+  parsed absent(render(good_lines()));
+  ASSERT_EQ(absent.result, 1);
+  EXPECT_EQ(absent.record->sequence, 0u) << "absent: unknown";
+
+  const std::vector<std::pair<std::string, uint64_t>> good = {
+      {"1", 1}, {"5", 5}, {"0042", 42}, {"9999999999999999999", 9999999999999999999ull}};
+  for (const auto& [text, value] : good) {
+    lines body = good_lines();
+    body.push_back({"sequence", text});
+    parsed p(render(body));
+    EXPECT_EQ(p.result, 1) << text;
+    EXPECT_EQ(p.record->sequence, value) << text;
+  }
+  for (const std::string bad : {"", "0", "000", "-5", "+5", " 5", "5 ", "5\r", "1e3", "0x10", "٣",
+                                "10000000000000000000", "99999999999999999999"}) {
+    lines body = good_lines();
+    body.insert(body.begin() + 2, {"sequence", bad});
+    EXPECT_EQ(parses(render(body)), 0) << "[" << bad << "]";
+  }
+  lines twice = good_lines();
+  twice.push_back({"sequence", "7"});
+  twice.push_back({"sequence", "x"});
+  parsed first(render(twice));
+  EXPECT_EQ(first.result, 1) << "the first line with the key counts";
+  EXPECT_EQ(first.record->sequence, 7u);
+}

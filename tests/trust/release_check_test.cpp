@@ -1,4 +1,4 @@
-// The --verify-release mode and the command-line dispatch, run as the real launcher process.
+// The --verify-release mode, run as the real launcher process.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,8 +7,6 @@
 #include "support/test_support.h"
 
 namespace {
-constexpr int k_interactive = 1;  // this build's interactive start ends at once with 1
-
 std::wstring trust_file(const std::wstring& name) { return fixture_path(L"trust/" + name); }
 
 int launcher(const std::vector<std::wstring>& args) {
@@ -36,6 +34,8 @@ TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
       << "exactly 1 MiB is within the limit";
   EXPECT_EQ(verify_release(trust_file(L"zero-byte.manifest"), trust_file(L"zero-byte.manifest.sig")), 0)
       << "signed as a whole, parsed up to the zero byte";
+  EXPECT_EQ(verify_release(trust_file(L"sequence6.manifest"), trust_file(L"sequence6.manifest.sig")), 0)
+      << "with a release number";
 }
 
 TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
@@ -58,6 +58,8 @@ TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
   EXPECT_EQ(verify_release(trust_file(L"wrong-game.manifest"), trust_file(L"wrong-game.manifest.sig")), 2)
       << "valid signature, manifest fails validation";
   EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"wrong-game.manifest.sig")), 2);
+  EXPECT_EQ(verify_release(trust_file(L"sequence-6.manifest"), trust_file(L"sequence-6.manifest.sig")), 2)
+      << "valid signature, malformed release number";
 }
 
 TEST(VerifyReleaseMode, RefusesOtherSignatures) {
@@ -94,31 +96,6 @@ TEST(VerifyReleaseMode, RefusesMissingOrUnreadablePaths) {
   EXPECT_EQ(verify_release(dir / L"missing.manifest", dir / L"missing.sig"), 2);
   EXPECT_EQ(verify_release(dir.path, signature), 2) << "a folder as the manifest";
   EXPECT_EQ(verify_release(signature, manifest), 2) << "arguments swapped";
-}
-
-TEST(CommandLineDispatch, AnythingButAnExactSwitchStartsTheInteractiveLauncher) {
-  const std::wstring manifest = trust_file(L"release.manifest");
-  const std::wstring signature = trust_file(L"release.manifest.sig");
-  // With valid files, a wrongly matched release check would answer 0, an integrity check 2 or 3.
-  EXPECT_EQ(launcher({L"--verify-release", manifest}), k_interactive) << "one file only";
-  EXPECT_EQ(launcher({L"--verify-release"}), k_interactive);
-  EXPECT_EQ(launcher({L"--verify-release", manifest, signature, signature}), k_interactive) << "three files";
-  EXPECT_EQ(launcher({L"--VERIFY-RELEASE", manifest, signature}), k_interactive) << "upper case";
-  EXPECT_EQ(launcher({L"--Verify-Release", manifest, signature}), k_interactive);
-  EXPECT_EQ(launcher({L"-verify-release", manifest, signature}), k_interactive);
-  EXPECT_EQ(launcher({L"--verify-release ", manifest, signature}), k_interactive) << "trailing space";
-  EXPECT_EQ(launcher({manifest, L"--verify-release", signature}), k_interactive) << "switch in third position";
-  EXPECT_EQ(launcher({manifest, signature, L"--verify-release"}), k_interactive) << "switch last";
-
-  temp_dir dir;
-  const std::wstring digest(64, L'0');
-  EXPECT_EQ(launcher({L"--VERIFY-INTEGRITY", dir.path, digest}), k_interactive);
-  EXPECT_EQ(launcher({dir.path, L"--verify-integrity", digest}), k_interactive);
-  EXPECT_EQ(launcher({L"--verify-integrity", dir.path}), k_interactive);
-  EXPECT_EQ(launcher({}), k_interactive) << "no arguments";
-
-  // The exact switch in second position with two files is the release check.
-  EXPECT_EQ(launcher({L"--verify-release", manifest, signature}), 0);
 }
 
 // A FIFO would make a plain read wait for a writer for ever; the release check refuses it at

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Times the launcher's package download and extraction (the Linux port's two child-process jobs)
+# against the curl and bsdtar programs alone, on the same local release server and the same
+# package of about 1 GiB.
+# Usage: bench-transfer.sh [LINUX_BUILD]   (default build/linux, which must be built)
+# Environment: BENCH_RUNS (default 3; the best run counts), BENCH_MEGABYTES (1024).
+# The release is made once under build/bench-transfer and reused while its size matches. The
+# release server is started (and stopped afterwards) unless VORNA380_RELEASE_SERVER names one.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/.." && pwd)
+build=$(realpath -m "${1:-$repo/build/linux}")
+job=$build/tests/transfer/transfer_job
+runs=${BENCH_RUNS:-3}
+megabytes=${BENCH_MEGABYTES:-1024}
+bench=$repo/build/bench-transfer
+stamp=$bench/stamp
+[ -x "$job" ] || { echo "bench-transfer: $job not found: build the linux preset first" >&2; exit 1; }
+
+want="megabytes=$megabytes"
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
+  echo "making the benchmark release ($megabytes MiB) in $bench"
+  rm -f "$stamp"
+  python3 "$here/make-dev-client.py" "$bench" --files 2000 --megabytes "$megabytes" > /dev/null
+  python3 "$here/publish-release.py" publish "$bench/Client" "$bench/tree" --version bench \
+    --min-package-bytes $((megabytes * 1024 * 1024)) --compress-level 1 > /dev/null
+  echo "$want" > "$stamp"
+fi
+package_path=dl/Vorna380-client-bench.zip
+size=$(stat -c %s "$bench/tree/$package_path")
+entries=$(wc -l < "$bench/Client/client-integrity.sha256")
+
+# shellcheck source=scripts/release-server.sh
+source "$here/release-server.sh"
+scratch=$(mktemp -d "$repo/build/bench-transfer-run.XXXXXX")
+cleanup() {
+  rm -rf "$scratch"
+  if [ -n "${started_server:-}" ]; then release_server_stop; fi
+}
+trap 'set +e; cleanup' EXIT
+trap 'exit 130' INT TERM
+if [ -z "${VORNA380_RELEASE_SERVER:-}" ]; then
+  release_server_start
+  started_server=1
+fi
+mkdir -p "$VORNA380_RELEASE_SERVER/www/dl"
+ln -f "$bench/tree/$package_path" "$VORNA380_RELEASE_SERVER/www/$package_path"
+url="https://$(sed -n 's/^origin_host=//p' "${VORNA380_RELEASE_PROFILE:-$repo/release/dev.profile}")/$package_path"
+cat "$bench/tree/$package_path" > /dev/null  # from the page cache in every run
+
+# best_of COMMAND...: runs it $runs times after emptying the scratch folder, prints the shortest
+# wall time in seconds.
+best_of() {
+  local best="" start end took
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$scratch/out"
+    mkdir -p "$scratch/out"
+    sync
+    start=$(date +%s.%N)
+    "$@" > /dev/null 2>&1 || { echo "bench-transfer: failed: $*" >&2; return 1; }
+    end=$(date +%s.%N)
+    took=$(echo "$end - $start" | bc -l)
+    if [ -z "$best" ] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
+  done
+  printf '%.3f\n' "$best"
+}
+ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
+
+echo "package: $url"
+echo "         $size bytes, $entries files"
+echo "runs: best of $runs"
+t_curl=$(best_of curl -sS --fail -o "$scratch/out/package.zip" "$url")
+t_down=$(best_of "$job" download "$url" "$scratch/out/package.zip")
+t_tar=$(best_of bsdtar -x -f "$bench/tree/$package_path" -C "$scratch/out")
+t_extract=$(best_of "$job" extract "$bench/tree/$package_path" "$scratch/out/Client.new")
+printf 'download  curl alone %8.3f s   launcher %8.3f s   launcher/curl   %s (goal 1.10)\n' \
+  "$t_curl" "$t_down" "$(ratio "$t_down" "$t_curl")"
+printf 'extract   bsdtar alone %6.3f s   launcher %8.3f s   launcher/bsdtar %s (goal 1.00)\n' \
+  "$t_tar" "$t_extract" "$(ratio "$t_extract" "$t_tar")"

@@ -1,0 +1,106 @@
+#include <windows.h>
+
+#include "core/status.h"
+#include "ui/assets.h"
+#include "ui/graphics_win.h"
+#include "ui/layout.h"
+#include "ui/paint_win.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+struct gdi_canvas {
+  canvas base;
+  HDC dc;
+};
+
+HDC dc_of(canvas* self) { return reinterpret_cast<gdi_canvas*>(self)->dc; }
+
+COLORREF colour_ref(rgb_colour colour) { return RGB((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF); }
+
+void gdi_fill(canvas* self, int left, int top, int right, int bottom, rgb_colour colour) {
+  RECT area = {left, top, right, bottom};
+  HBRUSH brush = CreateSolidBrush(colour_ref(colour));
+  if (brush == nullptr) return;
+  FillRect(dc_of(self), &area, brush);
+  DeleteObject(brush);
+}
+
+void gdi_rounded_box(canvas* self, int x, int y, int width, int height, rgb_colour fill, rgb_colour outline,
+                     int corner) {
+  HDC dc = dc_of(self);
+  HBRUSH brush = CreateSolidBrush(colour_ref(fill));
+  HPEN pen = CreatePen(PS_SOLID, 1, colour_ref(outline));
+  if (brush != nullptr && pen != nullptr) {
+    HGDIOBJ old_brush = SelectObject(dc, brush);
+    HGDIOBJ old_pen = SelectObject(dc, pen);
+    RoundRect(dc, x, y, x + width, y + height, corner, corner);
+    SelectObject(dc, old_pen);
+    SelectObject(dc, old_brush);
+  }
+  if (pen != nullptr) DeleteObject(pen);
+  if (brush != nullptr) DeleteObject(brush);
+}
+
+void gdi_text(canvas* self, const wchar_t* text, int left, int top, int right, int bottom, ui_font font,
+              rgb_colour colour, text_flow flow) {
+  HDC dc = dc_of(self);
+  RECT area = {left, top, right, bottom};
+  UINT format = DT_NOPREFIX;
+  switch (flow) {
+    case TEXT_CENTERED:
+      format |= DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+      break;
+    case TEXT_LEFT_ELLIPSIS:
+      format |= DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS;
+      break;
+    case TEXT_WRAPPED:
+      format |= DT_CENTER | DT_VCENTER | DT_WORDBREAK;
+      break;
+  }
+  HGDIOBJ old_font = SelectObject(dc, font_of(font));
+  SetTextColor(dc, colour_ref(colour));
+  SetBkMode(dc, TRANSPARENT);
+  DrawTextW(dc, text, -1, &area, format);
+  SelectObject(dc, old_font);
+}
+
+void gdi_background(canvas* self, int x, int y, int width, int height) {
+  if (g_background.image == nullptr) return;
+  GpGraphics* graphics = nullptr;
+  if (GdipCreateFromHDC(dc_of(self), &graphics) != Ok || graphics == nullptr) return;
+  GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+  GdipDrawImageRectRectI(graphics, static_cast<GpImage*>(g_background.image), x, y, width, height, 0, 0, 1672, 941,
+                         UnitPixel, nullptr, nullptr, nullptr);
+  GdipDeleteGraphics(graphics);
+}
+}  // namespace
+
+void paint_window(HWND window) {
+  PAINTSTRUCT paint;
+  HDC window_dc = BeginPaint(window, &paint);
+  int32_t progress_mode = g_progress_mode.load();
+  HDC memory = CreateCompatibleDC(window_dc);
+  HBITMAP bitmap = memory != nullptr ? CreateCompatibleBitmap(window_dc, WINDOW_WIDTH, WINDOW_HEIGHT) : nullptr;
+  if (memory == nullptr || bitmap == nullptr) {
+    if (memory != nullptr) DeleteDC(memory);
+    EndPaint(window, &paint);
+    return;
+  }
+  HGDIOBJ old_bitmap = SelectObject(memory, bitmap);
+  gdi_canvas target{{gdi_fill, gdi_rounded_box, gdi_text, gdi_background}, memory};
+  paint_launcher(&target.base, progress_mode);
+  BitBlt(window_dc, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, old_bitmap);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  EndPaint(window, &paint);
+}
+
+int download_file_size(const wchar_t* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return 1;
+}

@@ -1,0 +1,22 @@
+// Runs one of the launcher's two child-process jobs from the command line, for the transfer
+// benchmark: transfer_job download URL DEST | transfer_job extract PACKAGE STAGING.
+// Exit code 0 when the job succeeded, 1 when it failed, 2 for a wrong command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "support/test_support.h"
+#include "transfer/powershell.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4 || (strcmp(argv[1], "download") != 0 && strcmp(argv[1], "extract") != 0)) {
+    fprintf(stderr, "usage: transfer_job download URL DEST | transfer_job extract PACKAGE STAGING\n");
+    return 2;
+  }
+  bool download = strcmp(argv[1], "download") == 0;
+  std::wstring first = from_utf8(argv[2]);
+  std::wstring second = from_utf8(argv[3]);
+  set_environment_variable(download ? L"VORNA380_DOWNLOAD_URL" : L"VORNA380_PACKAGE_PATH", first.c_str());
+  set_environment_variable(download ? L"VORNA380_DOWNLOAD_DEST" : L"VORNA380_STAGING_PATH", second.c_str());
+  return powershell(download ? k_download_script : k_extract_script) ? 0 : 1;
+}
