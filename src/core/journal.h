@@ -10,3 +10,7 @@ void write_log(const wchar_t* message);
 // Appends "prefix (erreur Windows code): system text." or, when the system has no text for
 // the code, "prefix (erreur Windows code)." (on Linux: "erreur systeme" and the errno text).
 void log_windows_error(const wchar_t* prefix, uint32_t code);
+
+// The words naming the kind of error code in a journal line ("erreur Windows", on Linux
+// "erreur systeme").
+extern const wchar_t k_system_error_label[];

@@ -42,3 +42,8 @@ void post_text(unsigned message, const wchar_t* text);
 void set_indeterminate_progress();
 // Negative figures are stored as 0.
 void set_verify_progress(int32_t done, int32_t total);
+
+// Platform halves, also used by the install worker: post to g_window (nonzero when the window
+// took the message), and ask the window to repaint without erasing.
+int post_window_message(window_handle window, unsigned message, uintptr_t wparam, intptr_t lparam);
+void invalidate_window(window_handle window);

@@ -16,6 +16,7 @@
 #include "transfer/download.h"
 #include "transfer/powershell.h"
 #include "trust/digest.h"
+#include "trust/signature.h"
 
 namespace {
 constexpr size_t URL_UNITS = 2048;
