@@ -86,6 +86,7 @@ for mode in $modes; do
   echo "$mode cache, best of $runs"
   t_sha=$(time_of "$mode" "$runs" run_sha256sum)
   t_ssl=$(time_of "$mode" "$runs" run_openssl)
+  [ "$mode" = warm ] && t_ssl_warm=$t_ssl
   echo "  sha256sum -c                          ${t_sha} s"
   echo "  openssl dgst -sha256 (${openssl_processes} process)        ${t_ssl} s"
   if [ -x "$linux_exe" ]; then
@@ -123,9 +124,10 @@ run_windows() { "$here/wine-run.sh" "$flavour" "$1" --verify-integrity "$win_cli
 t_wine=$(time_of warm "$wine_runs" run_windows "$windows_exe")
 t_wine_one=$(time_of warm "$wine_runs" taskset -c 0 "$here/wine-run.sh" "$flavour" "$windows_exe" \
   --verify-integrity "$win_client" "$digest")
-echo "  pool                                  ${t_wine} s   /openssl ${t_ssl:+$(ratio "$t_wine" "$t_ssl")}"
-echo "  one processor                         ${t_wine_one} s"
+echo "  pool                                  ${t_wine} s   /openssl (Linux, warm) $(ratio "$t_wine" "$t_ssl_warm")"
+echo "  one processor                         ${t_wine_one} s   /one processor $(ratio "$t_wine" "$t_wine_one")"
 if [ -n "${BENCH_WINDOWS_BEFORE:-}" ]; then
   t_before=$(time_of warm "$wine_runs" run_windows "$(realpath -m "$BENCH_WINDOWS_BEFORE")")
-  echo "  before ($BENCH_WINDOWS_BEFORE)   ${t_before} s   pool/before $(ratio "$t_wine" "$t_before")"
+  echo "  before: $BENCH_WINDOWS_BEFORE"
+  echo "                                        ${t_before} s   pool/before $(ratio "$t_wine" "$t_before")"
 fi

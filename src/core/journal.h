@@ -11,5 +11,6 @@ void write_log(const wchar_t* message);
 // the code, "prefix (erreur Windows code)." (on Linux: "erreur systeme" and the errno text).
 void log_windows_error(const wchar_t* prefix, uint32_t code);
 
-// The words naming the kind of error code in a journal line ("erreur Windows", "erreur systeme").
+// The words naming the kind of error code in a journal line ("erreur Windows", on Linux
+// "erreur systeme").
 extern const wchar_t k_system_error_label[];

@@ -31,7 +31,6 @@ bool opened_as_folder(HANDLE handle, const wchar_t* path) {
   return opened_as(handle, true) && by_path != INVALID_FILE_ATTRIBUTES &&
          (by_path & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
-
 }  // namespace
 
 // The folders on the way to the last file opened, each opened as itself and held without
@@ -102,7 +101,7 @@ bool hold_folders(folder_walk* walk, const wchar_t* path, size_t units, size_t c
 
 void free_folder_walk(folder_walk* walk) {
   if (walk == nullptr) return;
-  if (walk->held != nullptr) release_from(walk, 0);
+  if (walk->held != nullptr) release_from(walk, 0);  // null only when creation failed
   free(walk->held);
   free(walk->ends);
   free(walk->text);

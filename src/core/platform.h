@@ -1,10 +1,9 @@
-// What each platform half of the core supplies to the portable core files. Other subsystems
-// use the public headers (journal.h, status.h, paths.h) instead.
+// What each platform half of the core supplies to the portable core files only. Platform
+// operations other subsystems call too are declared in the public headers (journal.h,
+// status.h, paths.h).
 #pragma once
 
 #include <cstdint>
-
-#include "core/paths.h"
 
 // Journal.
 struct journal_time {
@@ -16,4 +15,3 @@ void journal_local_time(journal_time* now);
 void journal_append(const wchar_t* path, const char* bytes, uint32_t count);
 // The system's text for an error code into output (empty when it has none).
 void system_error_text(uint32_t code, wchar_t* output, uint32_t capacity);
-

@@ -4,7 +4,6 @@
 #include <cwchar>
 
 #include "core/journal.h"
-#include "core/platform.h"
 
 wchar_t g_status_text[STATUS_UNITS] = L"Initialisation securisee...";
 int32_t g_ui_state = UI_STATE_WAIT;

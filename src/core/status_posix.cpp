@@ -1,4 +1,3 @@
-#include "core/platform.h"
 #include "core/status.h"
 #include "core/window_posix.h"
 

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include "core/platform.h"
 #include "core/status.h"
 
 int post_window_message(window_handle window, unsigned message, uintptr_t wparam, intptr_t lparam) {
