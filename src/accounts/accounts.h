@@ -1,5 +1,5 @@
-// What the window needs from the accounts: the selected account, the accounts menu, the add
-// dialog, handing the account to the game and starting it.
+// What the window and the start-up need from the accounts: the selected account, the accounts
+// menu, the add dialog, handing the account to the game and starting it.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@ constexpr unsigned IDM_NO_ACCOUNT = 3899;
 constexpr unsigned IDM_ADD_ACCOUNT = 3900;
 constexpr unsigned IDM_REMOVE_ACCOUNT = 3901;
 constexpr unsigned IDM_ACCOUNT_BASE = 4000;
+constexpr unsigned ACCOUNT_MENU_LIMIT = 50;
 
 // The selected login; empty when none is selected. UI thread only.
 extern wchar_t g_selected_account[ACCOUNT_NAME_UNITS];
@@ -22,13 +23,24 @@ extern wchar_t g_selected_account[ACCOUNT_NAME_UNITS];
 void account_target(const wchar_t* login, wchar_t target[ACCOUNT_TARGET_UNITS]);
 // Shows the accounts menu at the pointer and carries out the chosen command.
 void show_account_menu(window_handle owner);
-// Nonzero when an account was added and selected.
+// Asks for a login and a password and stores them; nonzero when an account was written and
+// selected, 0 when cancelled, empty or refused by the vault (the caller journals).
 int add_account_dialog(window_handle owner);
-// Writes the selection to "selected-account.txt".
+// Writes the selection to "selected-account.txt" in g_root; failures are silent.
 void save_selected_account();
+// Reads "selected-account.txt" into g_selected_account (empty when it cannot be read).
+void load_selected_account();
 // Deletes the vault entry of the login (failures ignored).
 void delete_account(const wchar_t* login);
-// Hands the selected account to the game bridge; 0 when it cannot be read from the vault.
+
+// Queues the selected account's login and password for the bridge; 1 when queued or when
+// nothing is selected, 0 when the account cannot be read from the vault or its password is too
+// long. Call right before launch_game.
 int queue_selected_account();
-// Starts the game from the client folder; 0 when it could not be started.
+// Starts "Tarvo.exe" from the client folder; 1 when started (status posted), 0 otherwise.
 int launch_game();
+
+// Start-up: the bridge's lock, stop signal and thread (a bridge that cannot start is not
+// reported). Shutdown: stop it, wait at most 2 s, wipe the queued password.
+void start_account_bridge();
+void stop_account_bridge();

@@ -1,0 +1,27 @@
+#include "accounts/launch.h"
+
+#include "accounts/accounts.h"
+#include "core/journal.h"
+#include "core/status.h"
+#include "core/text.h"
+
+int launch_game() {
+  static wchar_t path[PATH_UNITS];
+  join_path(path, g_client, L"Tarvo.exe");
+  if (!game_file_exists(path)) return 0;
+  uint32_t error = 0;
+  if (!start_game_process(path, g_client, &error)) {
+    wchar_t line[512];
+    text_builder builder = {line, sizeof line / sizeof line[0], 0};
+    line[0] = L'\0';
+    builder_append(&builder, L"Echec ouverture Tarvo.exe (");
+    builder_append(&builder, k_system_error_label);
+    builder_append_char(&builder, L' ');
+    builder_append_uint(&builder, error, 1);
+    builder_append(&builder, L").");
+    write_log(line);
+    return 0;
+  }
+  set_status(L"Jeu lance. Le launcher reste disponible.");
+  return 1;
+}

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "accounts/accounts.h"
+#include "accounts/bridge.h"
+#include "accounts_fixture.h"
+#include "core/text.h"
+#include "bridge_client.h"
+
+namespace {
+const char k_request[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\n\r\n";
+
+std::string reply_with(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nCache-Control: no-store\r\nConnection: close\r\n"
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string encoded(const std::wstring& text) {
+  char out[ENCODED_BYTES];
+  memset(out, 'x', sizeof out);
+  url_encode_utf8(text.c_str(), out);
+  return out;
+}
+
+bool allowed(const std::string& request) { return bridge_request_allowed(request.data(), request.size()) != 0; }
+
+int32_t pending() {
+  enter_bridge_lock();
+  int32_t value = g_pending_account;
+  leave_bridge_lock();
+  return value;
+}
+
+// Each test runs its own bridge on the real port and stops it again.
+class AccountBridge : public AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    g_pending_account = 0;
+    start_account_bridge();
+  }
+  void TearDown() override {
+    stop_account_bridge();
+    g_pending_account = 0;
+    AccountsTest::TearDown();
+  }
+  void queue(const std::wstring& login, const std::wstring& password) {
+    ASSERT_TRUE(put_account(login, password));
+    copy_text(g_selected_account, ACCOUNT_NAME_UNITS, login.c_str());
+    ASSERT_EQ(queue_selected_account(), 1);
+  }
+};
+}  // namespace
+
+TEST(UrlEncoding, KeepsTheUnreservedSetAndEncodesEveryOtherUtf8Byte) {
+  EXPECT_EQ(encoded(L"AZaz09-._~"), "AZaz09-._~");
+  EXPECT_EQ(encoded(L"a b&c=d+e/%"), "a%20b%26c%3Dd%2Be%2F%25");
+  EXPECT_EQ(encoded(L"\u00e9\u20ac\U0001F600"), "%C3%A9%E2%82%AC%F0%9F%98%80");
+  EXPECT_EQ(encoded(L""), "");
+  // Cut before a triplet that would pass 1022 characters, never inside one.
+  std::string cut = encoded(L"aa" + std::wstring(300, L'\u00e9'));
+  EXPECT_EQ(cut.size(), 1022u);
+  EXPECT_EQ(cut.substr(0, 5), "aa%C3");
+  EXPECT_EQ(cut.substr(cut.size() - 6), "%C3%A9");
+  EXPECT_EQ(encoded(L"a" + std::wstring(300, L'\u00e9')).size(), 1021u);
+  EXPECT_EQ(encoded(std::wstring(1023, L'k')), std::string(1020, 'k'));
+  EXPECT_EQ(encoded(std::wstring(1024, L'k')), "") << "UTF-8 form longer than 1023 bytes";
+  EXPECT_EQ(encoded(std::wstring(400, L'\u20ac')), "");
+}
+
+TEST(BridgeRequestCheck, RefusesOriginHeadersAndForeignHostsOnly) {
+  const char* const served[] = {
+      "",
+      "x",
+      "GET / HTTP/1.1\r\n\r\n",
+      "GET /compte HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nUser-Agent: Tarvo\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: LocalHost\r\n\r\n",
+      "GET / HTTP/1.1\r\nhost:localhost.:32110\r\n\r\n",
+      "GET / HTTP/1.1\r\nHOST: [::1]:32110 \r\n\r\n",
+      "GET / HTTP/1.1\nHost: 127.0.0.1\n\nOrigin: http://body.example",
+      "POST / HTTP/1.0\r\nX-Origin: a\r\nOriginal: b\r\n\r\n",
+  };
+  const char* const refused[] = {
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nOrigin: http://evil.example\r\n\r\n",
+      "GET / HTTP/1.1\r\norigin: null\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: rebind.evil.example:32110\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1.evil.example\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: localhost:32110x\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: localhost.evil\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost:\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: evil.example",  // a request that ended early is checked all the same
+  };
+  for (const char* request : served) EXPECT_TRUE(allowed(request)) << request;
+  for (const char* request : refused) EXPECT_FALSE(allowed(request)) << request;
+
+  // A read that fills the whole buffer before the header block ends leaves unseen headers.
+  std::string long_path = "GET /" + std::string(BRIDGE_REQUEST_BYTES, 'a');
+  EXPECT_FALSE(allowed(long_path.substr(0, BRIDGE_REQUEST_BYTES)));
+  std::string filled = "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  filled += std::string(BRIDGE_REQUEST_BYTES - filled.size(), 'b');
+  EXPECT_TRUE(allowed(filled)) << "the header block ended within the read";
+}
+
+TEST_F(AccountBridge, WithNothingQueuedEveryRequestGetsNone) {
+  for (const std::string& request : {std::string(k_request), std::string("POST /x?y=1 HTTP/1.0\r\n\r\nabc"),
+                                    std::string("\n")}) {
+    EXPECT_EQ(bridge_exchange(request), reply_with("NONE")) << request;
+  }
+  g_selected_account[0] = L'\0';
+  EXPECT_EQ(queue_selected_account(), 1) << "no selection: nothing to queue, the game gets NONE";
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
+}
+
+TEST_F(AccountBridge, AQueuedAccountIsServedOnceAndItsPasswordWiped) {
+  queue(L"joueurA", L"mot de&passe");
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("joueurA&mot%20de%26passe"));
+  EXPECT_EQ(pending(), 0);
+  EXPECT_TRUE(pending_password_is_wiped());
+  EXPECT_STREQ(g_pending_login, L"joueurA") << "the login is left as it was";
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
+}
+
+TEST_F(AccountBridge, TwoQueueingsServeOnlyTheSecond) {
+  queue(L"premier", L"un");
+  queue(L"second\u00e9", L"deux");
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("second%C3%A9&deux"));
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
+}
+
+TEST_F(AccountBridge, ALongPasswordIsCutAtATripletBoundaryAndOneOf256UnitsIsRefused) {
+  std::wstring password = L"aa" + std::wstring(253, L'\u00e9');  // 255 units: a 510-byte blob
+  queue(L"long", password);
+  std::string expected = "long&aa";
+  for (int i = 0; i < 170; ++i) expected += "%C3%A9";  // two triplets per character
+  ASSERT_EQ(expected.size(), 5u + 1022u);
+  EXPECT_EQ(bridge_exchange(k_request), reply_with(expected));
+
+  ASSERT_TRUE(put_account(L"tropLong", std::wstring(256, L'p')));  // a 512-byte blob
+  copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"tropLong");
+  EXPECT_EQ(queue_selected_account(), 0);
+  EXPECT_EQ(pending(), 0);
+}
+
+TEST_F(AccountBridge, AnEmptyPasswordIsHandedOverAsStored) {
+  queue(L"sansMotDePasse", L"");
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("sansMotDePasse&"));
+}
+
+TEST_F(AccountBridge, ASilentClientIsAnsweredAfterTheReadTimeOut) {
+  queue(L"patient", L"pw");
+  intptr_t silent = bridge_connect();
+  ASSERT_NE(silent, -1);
+  auto start = std::chrono::steady_clock::now();
+  std::string reply = bridge_receive_all(silent, 20000);
+  auto waited = std::chrono::steady_clock::now() - start;
+  bridge_close(silent);
+  EXPECT_EQ(reply, reply_with("patient&pw")) << "after the time-out the request counts as empty";
+  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE")) << "the bridge serves the next connection";
+}
+
+TEST_F(AccountBridge, RebindingRequestsGetNoneAndLeaveTheQueueAsItWas) {
+  queue(L"cible", L"secret");
+  const std::string attacks[] = {
+      "GET / HTTP/1.1\r\nHost: attacker.example:32110\r\nAccept: */*\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nOrigin: https://attacker.example\r\n\r\n",
+      "GET /" + std::string(1500, 'a') + " HTTP/1.1\r\nHost: attacker.example\r\n\r\n",
+  };
+  for (const std::string& attack : attacks) {
+    EXPECT_EQ(bridge_exchange(attack), reply_with("NONE")) << attack.substr(0, 80);
+    EXPECT_EQ(pending(), 1);
+    EXPECT_FALSE(pending_password_is_wiped());
+  }
+  EXPECT_EQ(bridge_exchange("GET / HTTP/1.1\r\nHost: LOCALHOST:32110\r\n\r\n"), reply_with("cible&secret"));
+}
+
+TEST_F(AccountBridge, ShutdownWipesAPasswordThatWasNeverServed) {
+  queue(L"jamais", L"servi");
+  EXPECT_FALSE(pending_password_is_wiped());
+  auto start = std::chrono::steady_clock::now();
+  stop_account_bridge();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+  EXPECT_TRUE(pending_password_is_wiped());
+  start_account_bridge();  // for TearDown
+}
+
+TEST_F(AccountBridge, ShutdownDoesNotWaitForASilentClient) {
+  intptr_t silent = bridge_connect();
+  ASSERT_NE(silent, -1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the bridge is in its read
+  auto start = std::chrono::steady_clock::now();
+  stop_account_bridge();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(bridge_receive_all(silent, 5000), "") << "closed without an answer";
+  bridge_close(silent);
+  start_account_bridge();
+}
+
+TEST_F(AccountBridge, WithThePortTakenTheBridgeEndsSilentlyAndPlayStillQueues) {
+  stop_account_bridge();
+  intptr_t holder = bridge_hold_port();
+  ASSERT_NE(holder, -1);
+  EXPECT_EQ(account_bridge_worker(nullptr), 0u) << "returns at once";
+  start_account_bridge();
+  queue(L"joueur", L"pw");
+  EXPECT_EQ(pending(), 1);
+  intptr_t client = bridge_connect();
+  ASSERT_NE(client, -1);
+  EXPECT_TRUE(bridge_accept_one(holder, 5000)) << "the port's owner, not the bridge, gets the connection";
+  bridge_close(client);
+  bridge_close(holder);
+  stop_account_bridge();
+  EXPECT_TRUE(pending_password_is_wiped());
+  start_account_bridge();
+}

@@ -1,0 +1,3 @@
+#include "tarvo_standin.h"
+
+int main() { return run_tarvo_standin(); }
