@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
-"""Builds a development client release: a client folder, its integrity list, and a release
-manifest signed with the development key.
+"""Builds a development client: a client folder and its integrity list. scripts/publish-release.py
+turns it into a release the server can serve.
 
-Usage: make-dev-client.py [OUTDIR] [--files N] [--megabytes M] [--seed S] [--version V]
+Usage: make-dev-client.py [OUTDIR] [--files N] [--megabytes M] [--seed S]
 
 Writes
   OUTDIR/Client/...                               N files (deterministic content) in sub-folders
   OUTDIR/Client/client-integrity.sha256           "<sha256>  <path>\\n" per file, sorted by path
-  OUTDIR/release/Vorna380.release.manifest        manifest naming the list's digest
-  OUTDIR/release/Vorna380.release.manifest.sig    RSA PKCS #1 v1.5 SHA-256 signature (384 bytes)
 and prints the integrity list's digest as the last line of standard output.
 
-Only the Python standard library and the openssl command are used. OUTDIR/Client and
-OUTDIR/release are replaced on every run.
+The client holds "Tarvo.exe" and, at their places in the client, the individually published
+files with the development contents that the development profile pins (release/dev-contents.txt),
+so that a light update of them succeeds on it. Only the Python standard library is used.
+OUTDIR/Client is replaced on every run.
 """
 
 import argparse
@@ -21,12 +21,10 @@ import math
 import os
 import random
 import shutil
-import subprocess
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-KEY = os.path.join(REPO, "release", "dev-release-key.pem")
-PROFILE = os.path.join(REPO, "release", "dev.profile")
+CONTENTS = os.path.join(REPO, "release", "dev-contents.txt")
 
 MIB = 1024 * 1024
 CHUNK = 4 * MIB            # the launcher's hashing chunk; files around it are included
@@ -46,13 +44,28 @@ FOLDERS = [
 ]
 EXTENSIONS = [".d2p", ".k5o", ".swf", ".xml", ".png", ".ogg", ".bin"]
 
+# Client files that the release also publishes one by one, and the development content label
+# whose digest the profile pins for each.
+PINNED = [
+    ("Moorbridge.exe", "pin_updater"),
+    ("Moorbridge_d.exe", "pin_updater"),
+    ("Vorna380.LauncherUi.dll", "pin_launcher_ui"),
+    ("data/common/Skills.k5o", "pin_skills"),
+    ("data/common/data.meta", "pin_common_meta"),
+    ("ui/Orlune_Common/Common.swf", "C10"),
+    ("ui/Orlune_Taxi/Taxi.swf", "T9"),
+    ("ui/Orlune_ContextMenu/ContextMenu.swf", "M5"),
+]
 
-def origin_host():
-    with open(PROFILE, encoding="utf-8") as profile:
-        for line in profile:
-            if line.startswith("origin_host="):
-                return line.split("=", 1)[1].strip()
-    sys.exit("make-dev-client: no origin_host in " + PROFILE)
+
+def dev_contents():
+    texts = {}
+    with open(CONTENTS, encoding="utf-8") as contents:
+        for line in contents.read().splitlines():
+            if line and not line.startswith("#"):
+                name, _, text = line.partition("=")
+                texts[name] = text.encode("utf-8")
+    return texts
 
 
 def plan_sizes(rng, count, total_bytes):
@@ -89,6 +102,7 @@ def plan_sizes(rng, count, total_bytes):
 
 def plan_paths(rng, count):
     weights = [weight for _, weight in FOLDERS]
+    taken = {path for path, _ in PINNED}
     paths = set()
     paths.add("Tarvo.exe")
     number = 0
@@ -96,7 +110,8 @@ def plan_paths(rng, count):
         folder = rng.choices(FOLDERS, weights=weights)[0][0]
         name = "%s/file%05d%s" % (folder, number, rng.choice(EXTENSIONS))
         number += 1
-        paths.add(name)
+        if name not in taken:
+            paths.add(name)
     return sorted(paths)
 
 
@@ -112,81 +127,45 @@ def write_file(path, size, rng):
     return digest.hexdigest()
 
 
-def openssl_sign(manifest, signature):
-    subprocess.run(
-        ["openssl", "dgst", "-sha256", "-sign", KEY, "-out", signature, manifest],
-        check=True,
-    )
-    if os.path.getsize(signature) != 384:
-        sys.exit("make-dev-client: signature is not 384 bytes")
-
-
 def main():
-    parser = argparse.ArgumentParser(description="Development client release")
+    parser = argparse.ArgumentParser(description="Development client")
     parser.add_argument("outdir", nargs="?", default=os.path.join(REPO, "build", "dev-release"),
                         help="output folder (default build/dev-release)")
     parser.add_argument("--files", type=int, default=1200, help="number of client files (default 1200)")
     parser.add_argument("--megabytes", type=float, default=48, help="total size in MiB (default 48)")
     parser.add_argument("--seed", type=int, default=380, help="content seed (default 380)")
-    parser.add_argument("--version", default="dev-1.0.0", help="release version text")
     args = parser.parse_args()
-    if args.files < 1:
-        sys.exit("make-dev-client: --files must be at least 1")
+    if args.files < len(PINNED) + 1:
+        sys.exit("make-dev-client: --files must be at least %d" % (len(PINNED) + 1))
 
-    outdir = os.path.abspath(args.outdir)
-    client = os.path.join(outdir, "Client")
-    release = os.path.join(outdir, "release")
-    for folder in (client, release):
-        shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(folder)
+    client = os.path.join(os.path.abspath(args.outdir), "Client")
+    shutil.rmtree(client, ignore_errors=True)
+    os.makedirs(client)
 
     rng = random.Random(args.seed)
-    paths = plan_paths(rng, args.files)
+    paths = plan_paths(rng, args.files - len(PINNED))
     sizes = plan_sizes(rng, len(paths), int(args.megabytes * MIB))
+    texts = dev_contents()
 
-    lines = []
+    entries = {}
     for relative, size in zip(paths, sizes):
         full = os.path.join(client, *relative.split("/"))
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        lines.append("%s  %s\n" % (write_file(full, size, rng), relative))
-    listing = "".join(lines).encode("utf-8")
+        entries[relative] = write_file(full, size, rng)
+    for relative, label in PINNED:
+        full = os.path.join(client, *relative.split("/"))
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as out:
+            out.write(texts[label])
+        entries[relative] = hashlib.sha256(texts[label]).hexdigest()
+
+    listing = "".join("%s  %s\n" % (entries[path], path) for path in sorted(entries)).encode("utf-8")
     with open(os.path.join(client, "client-integrity.sha256"), "wb") as out:
         out.write(listing)
-    integrity = hashlib.sha256(listing).hexdigest()
 
-    origin = "https://%s/" % origin_host()
-    # The package and launcher digests name placeholder texts: no package or launcher build
-    # is made here, the fields only have to be well-formed for the manifest to be accepted.
-    package_placeholder = hashlib.sha256(b"vorna380 development package placeholder").hexdigest()
-    launcher_placeholder = hashlib.sha256(b"vorna380 development launcher placeholder").hexdigest()
-    manifest = (
-        "VORNA380-RELEASE-V1\n"
-        "version=%s\n"
-        "package_url=%sdl/Vorna380-client-%s.zip\n"
-        "package_size=%d\n"
-        "package_sha256=%s\n"
-        "integrity_sha256=%s\n"
-        "game_executable=Tarvo.exe\n"
-        "launcher_url=%sdl/Vorna380-Launcher.exe\n"
-        "launcher_sha256=%s\n"
-    ) % (
-        args.version,
-        origin,
-        args.version,
-        max(100000000, sum(sizes)),  # nominal until a real package is built
-        package_placeholder,
-        integrity,
-        origin,
-        launcher_placeholder,
-    )
-    manifest_path = os.path.join(release, "Vorna380.release.manifest")
-    with open(manifest_path, "wb") as out:
-        out.write(manifest.encode("utf-8"))
-    openssl_sign(manifest_path, manifest_path + ".sig")
-
-    print("client: %s (%d files, %d bytes)" % (client, len(paths), sum(sizes)))
-    print("manifest: %s" % manifest_path)
-    print(integrity)
+    total = sum(sizes) + sum(len(texts[label]) for _, label in PINNED)
+    print("client: %s (%d files, %d bytes)" % (client, len(entries), total))
+    print(hashlib.sha256(listing).hexdigest())
 
 
 if __name__ == "__main__":

@@ -1,0 +1,357 @@
+#!/usr/bin/env python3
+"""Publishes a client release: turns a client folder and the release key into the tree that the
+release server serves.
+
+  publish-release.py publish CLIENT TREE [--key PEM] [--profile FILE] [--version V]
+                     [--launcher FILE] [--package-path PATH] [--min-package-bytes N]
+                     [--compress-level 0-9]
+  publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
+
+publish checks the client and writes, under TREE (replaced):
+  dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin
+  dl/Vorna380.release.manifest.sig   RSASSA-PKCS1-v1_5 SHA-256 signature, 384 bytes
+  PACKAGE_PATH                       the client as a zip archive of at least 100,000,000 bytes
+                                     with "client-integrity.sha256" and "Tarvo.exe" at its root
+                                     (default dl/Vorna380-client-VERSION.zip)
+  dl/client-integrity.sha256         the client's integrity list
+  dl/Moorbridge.exe, dl/Moorbridge_d.exe, dl/Vorna380.LauncherUi.dll and dl/client-delta/*
+                                     the individually published client files
+  dl/Vorna380-Launcher.exe           the launcher build given with --launcher (without one, a
+                                     short text stands in for it; nothing downloads it)
+and prints the integrity list's digest as its last line.
+
+The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
+match its digest, "Tarvo.exe" must be listed, and each individually published file must have
+the digest that the profile pins for it. The key must be the profile's release key. When the
+package would be smaller than the minimum, an incompressible filler file,
+data/release-filler.bin, is added to the client and to its list (the client folder is changed;
+the tool owns that name and replaces the file on every run).
+
+variant makes a deliberately broken copy of a published tree for tests; files it does not change
+are hard links to the good tree's. KIND is one of
+  signature        the signature no longer matches the manifest
+  package-size     the manifest, signed again, names a package one byte longer
+  package-digest   the manifest, signed again, names another package digest
+  missing:PATH     the file at PATH (relative to the tree) is left out
+  content:PATH     the file at PATH holds other bytes
+
+Only the Python standard library and the openssl command are used.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import zipfile
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_KEY = os.path.join(REPO, "release", "dev-release-key.pem")
+DEFAULT_PROFILE = os.path.join(REPO, "release", "dev.profile")
+
+MINIMUM_PACKAGE_BYTES = 100000000
+MINIMUM_LISTED_FILES = 1000
+LIST_NAME = "client-integrity.sha256"
+FILLER = "data/release-filler.bin"
+MANIFEST = "dl/Vorna380.release.manifest"
+
+# Individually published files: path in the client, path on the server, profile key of its pin.
+PUBLISHED = [
+    ("Moorbridge.exe", "dl/Moorbridge.exe", "pin_updater"),
+    ("Moorbridge_d.exe", "dl/Moorbridge_d.exe", "pin_updater"),
+    ("Vorna380.LauncherUi.dll", "dl/Vorna380.LauncherUi.dll", "pin_launcher_ui"),
+    ("data/common/Skills.k5o", "dl/client-delta/Skills.k5o", "pin_skills"),
+    ("data/common/data.meta", "dl/client-delta/common-data.meta", "pin_common_meta"),
+    ("ui/Orlune_Common/Common.swf", "dl/client-delta/Common.swf", "C10"),
+    ("ui/Orlune_Taxi/Taxi.swf", "dl/client-delta/Taxi.swf", "T9"),
+    ("ui/Orlune_ContextMenu/ContextMenu.swf", "dl/client-delta/ContextMenu.swf", "M5"),
+]
+MANIFEST_KEYS = ["version", "package_url", "package_size", "package_sha256", "integrity_sha256",
+                 "game_executable", "launcher_url", "launcher_sha256"]
+LINE = re.compile(rb"^([0-9a-f]{64})  ([^\r\n]+)$")
+
+
+def refuse(message):
+    sys.exit("publish-release: " + message)
+
+
+def sha256_file(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as data:
+        for block in iter(lambda: data.read(4 * 1024 * 1024), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def read_profile(path):
+    values = {}
+    with open(path, encoding="utf-8") as profile:
+        for line in profile.read().splitlines():
+            if line.strip() and not line.lstrip().startswith("#") and "=" in line:
+                key, _, value = line.partition("=")
+                values[key] = value
+    for key in ["origin_host", "release_key_modulus", "release_key_exponent"] + [p[2] for p in PUBLISHED]:
+        if key not in values:
+            refuse("the profile %s has no %s" % (path, key))
+    return values
+
+
+def openssl(*args):
+    return subprocess.run(["openssl"] + list(args), check=True, capture_output=True).stdout
+
+
+def check_key(key, profile):
+    try:
+        modulus = openssl("rsa", "-in", key, "-noout", "-modulus").decode().strip().split("=", 1)[1]
+        text = openssl("rsa", "-in", key, "-noout", "-text").decode()
+    except (subprocess.CalledProcessError, IndexError):
+        refuse("%s is not an RSA private key that openssl can read" % key)
+    exponent = int(re.search(r"publicExponent: (\d+)", text).group(1))
+    if modulus.lower() != profile["release_key_modulus"].lower() or \
+            "%06x" % exponent != profile["release_key_exponent"].lower():
+        refuse("the key %s is not the release key of the profile (modulus or exponent differ)" % key)
+
+
+def sign(key, manifest_path):
+    signature = openssl("dgst", "-sha256", "-sign", key, manifest_path)
+    if len(signature) != 384:
+        refuse("the signature is %d bytes, not 384: the key is not a 3072-bit RSA key" % len(signature))
+    with open(manifest_path + ".sig", "wb") as out:
+        out.write(signature)
+
+
+def read_list(client):
+    """The listed (digest, path) pairs, in list order; refuses a list that is not well formed."""
+    path = os.path.join(client, LIST_NAME)
+    if not os.path.isfile(path):
+        refuse("%s has no %s" % (client, LIST_NAME))
+    entries = []
+    with open(path, "rb") as listing:
+        for number, raw in enumerate(listing.read().split(b"\n"), 1):
+            if raw == b"":
+                continue
+            match = LINE.match(raw)
+            if not match:
+                refuse("%s line %d is not '<64 lower-case hex digits>  <path>'" % (LIST_NAME, number))
+            entries.append((match.group(1).decode(), match.group(2).decode("utf-8")))
+    return entries
+
+
+def client_file(client, relative):
+    parts = relative.split("/")
+    if relative.startswith("/") or "\\" in relative or any(part in ("", ".", "..") for part in parts):
+        refuse("the listed path %r is not a plain relative path" % relative)
+    return os.path.join(client, *parts)
+
+
+def write_list(client, entries):
+    data = "".join("%s  %s\n" % (digest, path) for digest, path in entries).encode("utf-8")
+    with open(os.path.join(client, LIST_NAME), "wb") as out:
+        out.write(data)
+
+
+def check_client(client, profile):
+    entries = [entry for entry in read_list(client) if entry[1] != FILLER]
+    filler = os.path.join(client, *FILLER.split("/"))
+    if os.path.exists(filler):
+        os.remove(filler)
+    if len(entries) < MINIMUM_LISTED_FILES:
+        refuse("the client lists %d files; a release needs at least %d" % (len(entries), MINIMUM_LISTED_FILES))
+    if "Tarvo.exe" not in {path for _, path in entries}:
+        refuse("the client does not list Tarvo.exe")
+    for digest, relative in entries:
+        full = client_file(client, relative)
+        if os.path.islink(full) or not os.path.isfile(full):
+            refuse("the listed file %s is missing or not a regular file" % relative)
+        if sha256_file(full) != digest:
+            refuse("the listed file %s does not match its digest in %s" % (relative, LIST_NAME))
+    for relative, _, pin in PUBLISHED:
+        full = os.path.join(client, *relative.split("/"))
+        if not os.path.isfile(full):
+            refuse("the individually published file %s is missing from the client" % relative)
+        if sha256_file(full) != profile[pin]:
+            refuse("the individually published file %s does not match the profile's %s" % (relative, pin))
+    return entries
+
+
+def write_filler(path, size):
+    """Incompressible, deterministic bytes."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    rng = random.Random(380)
+    digest = hashlib.sha256()
+    with open(path, "wb") as out:
+        while size > 0:
+            block = rng.randbytes(min(size, 1024 * 1024))
+            out.write(block)
+            digest.update(block)
+            size -= len(block)
+    return digest.hexdigest()
+
+
+def write_package(client, entries, package, minimum, level):
+    """Zips the listed files, a filler when needed, and the list; returns the final entries."""
+    compression = zipfile.ZIP_DEFLATED if level > 0 else zipfile.ZIP_STORED
+    partial = package + ".partial"
+    with zipfile.ZipFile(partial, "w", compression=compression, compresslevel=level or None,
+                         allowZip64=True) as archive:
+        for _, relative in entries:
+            archive.write(client_file(client, relative), relative)
+        archive.fp.flush()
+        short = minimum - archive.fp.tell()
+        if short > 0:
+            digest = write_filler(os.path.join(client, *FILLER.split("/")), short)
+            archive.write(os.path.join(client, *FILLER.split("/")), FILLER, compress_type=zipfile.ZIP_STORED)
+            entries = sorted(entries + [(digest, FILLER)], key=lambda entry: entry[1])
+        write_list(client, entries)
+        archive.write(os.path.join(client, LIST_NAME), LIST_NAME)
+    if os.path.getsize(partial) < minimum:
+        refuse("internal error: the package came out smaller than %d bytes" % minimum)
+    os.replace(partial, package)
+    return entries
+
+
+def manifest_text(values):
+    return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in MANIFEST_KEYS)).encode()
+
+
+def read_manifest(path):
+    with open(path, "rb") as manifest:
+        lines = manifest.read().decode("utf-8").split("\n")
+    values = {}
+    for line in lines[1:]:
+        key, equals, value = line.partition("=")
+        if equals and key not in values:
+            values[key] = value
+    return values
+
+
+def publish(args):
+    profile = read_profile(args.profile)
+    check_key(args.key, profile)
+    version = args.version
+    if not version or len(version.encode()) > 64 or any(c in version for c in "\r\n\0"):
+        refuse("the version must be 1 to 64 bytes on one line")
+    if args.min_package_bytes < MINIMUM_PACKAGE_BYTES:
+        refuse("a package must be at least %d bytes" % MINIMUM_PACKAGE_BYTES)
+    package_path = args.package_path or "dl/Vorna380-client-%s.zip" % version
+    if package_path.startswith("/") or ".." in package_path.split("/") or "\\" in package_path:
+        refuse("--package-path must be a plain path relative to the server's root")
+    client = os.path.abspath(args.client)
+    tree = os.path.abspath(args.tree)
+    entries = check_client(client, profile)
+
+    shutil.rmtree(tree, ignore_errors=True)
+    os.makedirs(os.path.join(tree, "dl", "client-delta"))
+    package = os.path.join(tree, *package_path.split("/"))
+    os.makedirs(os.path.dirname(package), exist_ok=True)
+    write_package(client, entries, package, args.min_package_bytes, args.compress_level)
+
+    shutil.copyfile(os.path.join(client, LIST_NAME), os.path.join(tree, "dl", LIST_NAME))
+    for relative, served, _ in PUBLISHED:
+        shutil.copyfile(os.path.join(client, *relative.split("/")), os.path.join(tree, *served.split("/")))
+    launcher = os.path.join(tree, "dl", "Vorna380-Launcher.exe")
+    if args.launcher:
+        shutil.copyfile(args.launcher, launcher)
+    else:
+        with open(launcher, "wb") as out:
+            out.write(b"No launcher build was published with this development release.\n")
+
+    origin = "https://%s/" % profile["origin_host"]
+    values = {
+        "version": version,
+        "package_url": origin + package_path,
+        "package_size": str(os.path.getsize(package)),
+        "package_sha256": sha256_file(package),
+        "integrity_sha256": sha256_file(os.path.join(tree, "dl", LIST_NAME)),
+        "game_executable": "Tarvo.exe",
+        "launcher_url": origin + "dl/Vorna380-Launcher.exe",
+        "launcher_sha256": sha256_file(launcher),
+    }
+    manifest = os.path.join(tree, *MANIFEST.split("/"))
+    with open(manifest, "wb") as out:
+        out.write(manifest_text(values))
+    sign(args.key, manifest)
+    print("release %s: %s" % (version, tree))
+    print("package: %s (%s bytes)" % (package, values["package_size"]))
+    print(values["integrity_sha256"])
+
+
+def variant(args):
+    good = os.path.abspath(args.good)
+    tree = os.path.abspath(args.tree)
+    shutil.rmtree(tree, ignore_errors=True)
+    for folder, _, files in os.walk(good):
+        target = os.path.join(tree, os.path.relpath(folder, good))
+        os.makedirs(target, exist_ok=True)
+        for name in files:
+            try:
+                os.link(os.path.join(folder, name), os.path.join(target, name))
+            except OSError:
+                shutil.copy2(os.path.join(folder, name), os.path.join(target, name))
+
+    manifest = os.path.join(tree, *MANIFEST.split("/"))
+    for kind in args.breaks:
+        name, _, path = kind.partition(":")
+        if name in ("missing", "content"):
+            full = os.path.join(tree, *path.split("/"))
+            if not path or not os.path.isfile(full):
+                refuse("%s: no file %s in the tree" % (kind, path))
+            with open(full, "rb") as data:
+                content = data.read()
+            os.remove(full)  # a hard link: the good tree keeps its file
+            if name == "content":
+                with open(full, "wb") as out:
+                    out.write(content + b"\naltered by publish-release.py variant\n")
+        elif name == "signature":
+            with open(manifest + ".sig", "rb") as data:
+                signature = bytearray(data.read())
+            signature[len(signature) // 2] ^= 0x01
+            os.remove(manifest + ".sig")
+            with open(manifest + ".sig", "wb") as out:
+                out.write(signature)
+        elif name in ("package-size", "package-digest"):
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            if name == "package-size":
+                values["package_size"] = str(int(values["package_size"]) + 1)
+            else:
+                values["package_sha256"] = hashlib.sha256(b"not the package").hexdigest()
+            os.remove(manifest)
+            os.remove(manifest + ".sig")
+            with open(manifest, "wb") as out:
+                out.write(manifest_text(values))
+            sign(args.key, manifest)
+        else:
+            refuse("unknown --break %s" % kind)
+    print("variant (%s): %s" % (", ".join(args.breaks), tree))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Publishes a client release for the release server")
+    commands = parser.add_subparsers(dest="command", required=True)
+    made = commands.add_parser("publish", help="make the served tree of a client release")
+    made.add_argument("client", help="client folder with its client-integrity.sha256")
+    made.add_argument("tree", help="output tree (replaced), served as the server's root")
+    made.add_argument("--version", default="dev-1.0.0", help="release version text")
+    made.add_argument("--launcher", help="launcher build to publish at dl/Vorna380-Launcher.exe")
+    made.add_argument("--package-path", help="package path on the server (default dl/Vorna380-client-VERSION.zip)")
+    made.add_argument("--min-package-bytes", type=int, default=MINIMUM_PACKAGE_BYTES,
+                      help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)
+    made.add_argument("--compress-level", type=int, default=6, choices=range(10),
+                      help="deflate level of the client files, 0 to store them (default 6)")
+    broken = commands.add_parser("variant", help="make a deliberately broken copy of a published tree")
+    broken.add_argument("good", help="a tree made by publish")
+    broken.add_argument("tree", help="output tree (replaced)")
+    broken.add_argument("--break", dest="breaks", action="append", required=True, metavar="KIND")
+    for sub in (made, broken):
+        sub.add_argument("--key", default=DEFAULT_KEY, help="release private key (default the development key)")
+        sub.add_argument("--profile", default=DEFAULT_PROFILE, help="release profile (default release/dev.profile)")
+    args = parser.parse_args()
+    publish(args) if args.command == "publish" else variant(args)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,295 @@
+#!/usr/bin/env bash
+# The release server for tests and development: nginx on the release profile's origin, with a
+# throwaway certificate authority trusted by the system for as long as the server runs.
+# Source it, then:
+#   release_server_start   makes the CA and the server certificate (the CA key is deleted once
+#                          the certificate is signed), adds the CA to the system trust store,
+#                          starts nginx and waits until it answers; exports
+#                          VORNA380_RELEASE_SERVER (the server's folder, see below)
+#   release_server_stop    stops nginx by its PID, removes the CA from the trust store
+# Run as a script: release-server.sh start|stop|status (start keeps nothing of the shell's
+# state, so stop finds the server through its PID file).
+#
+# The server's folder (build/release-server, or VORNA380_RELEASE_SERVER_DIR):
+#   www/              what https://HOST:PORT/ serves; tests put a published release here
+#   fault/            fixed files for the misbehaving paths below
+#   logs/access.log   one line per request: port, request line, status, bytes, user agent
+#   tls/ca.crt        the CA certificate (for curl --cacert when the store is not wanted)
+# Ports: the origin's PORT serves www/; PORT+1 the same tree with a certificate from a CA that
+# nobody trusts; PORT+2 plain HTTP; PORT+3 an internal upstream for the cut bodies.
+# Misbehaving paths on the origin:
+#   /fault/status-404, /fault/status-500, /fault/status-206   that status, with a body
+#   /fault/empty                 200 with an empty body
+#   /fault/small.txt, /fault/exact-1mib.bin, /fault/over-1mib.bin   1 KiB, 1,048,576 and
+#                                1,048,577 bytes
+#   /fault/once-a-second         small.txt, but 503 for a request less than 1 s after the last
+#   /fault/cut/NAME              fault/NAME cut off after 32 KiB: the connection closes early
+#   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
+#   /slow/PATH                   www/PATH at 4 MiB/s
+# Only one release server runs on the machine at a time: starting waits (up to 30 minutes) for
+# a lock that the running one holds.
+
+RELEASE_SERVER_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+RELEASE_SERVER_LOCK=/tmp/vorna380-release-server.lock
+RELEASE_SERVER_TRUST_DIR=/usr/local/share/ca-certificates
+RELEASE_SERVER_PID=""
+RELEASE_SERVER_LOCK_FD=""
+
+_release_server_dir() { echo "${VORNA380_RELEASE_SERVER_DIR:-$RELEASE_SERVER_REPO/build/release-server}"; }
+
+_release_server_sudo() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# host:port of the origin, from the release profile the builds use.
+_release_server_origin() {
+  local profile=${VORNA380_RELEASE_PROFILE:-$RELEASE_SERVER_REPO/release/dev.profile}
+  sed -n 's/^origin_host=//p' "$profile" | head -n 1
+}
+
+_release_server_untrust() {
+  local changed=0 file
+  for file in "$RELEASE_SERVER_TRUST_DIR"/vorna380-test-ca-*.crt; do
+    [ -e "$file" ] || continue
+    _release_server_sudo rm -f "$file"
+    changed=1
+  done
+  if [ "$changed" = 1 ]; then
+    _release_server_sudo update-ca-certificates >/dev/null 2>&1 || echo "release server: update-ca-certificates failed" >&2
+  fi
+}
+
+# Makes the two throwaway CAs and the two server certificates for the DNS name localhost.
+_release_server_certificates() {
+  local tls=$1 name
+  rm -rf "$tls"
+  mkdir -p "$tls"
+  for name in ca untrusted-ca; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -sha256 -keyout "$tls/$name.key" -out "$tls/$name.crt" \
+      -subj "/CN=Vorna380 test $name $(date +%s)-$$" \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null || return 1
+  done
+  for name in server untrusted; do
+    local ca=ca
+    [ "$name" = untrusted ] && ca=untrusted-ca
+    openssl req -new -newkey rsa:2048 -nodes -keyout "$tls/$name.key" -out "$tls/$name.csr" \
+      -subj "/CN=localhost" 2>/dev/null || return 1
+    printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' \
+      > "$tls/$name.ext"
+    openssl x509 -req -in "$tls/$name.csr" -CA "$tls/$ca.crt" -CAkey "$tls/$ca.key" -CAcreateserial \
+      -days 2 -sha256 -extfile "$tls/$name.ext" -out "$tls/$name.crt" 2>/dev/null || return 1
+  done
+  # Nothing can be signed with these CAs any more.
+  rm -f "$tls/ca.key" "$tls/untrusted-ca.key" "$tls"/*.csr "$tls"/*.ext "$tls"/*.srl
+}
+
+_release_server_config() {  # dir host port
+  local dir=$1 host=$2 port=$3 user="" ipv6=0 listen
+  [ "$(id -u)" -eq 0 ] && user="user root root;"
+  grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && ipv6=1
+  listen() {  # port [ssl]
+    echo "    listen 127.0.0.1:$1 $2;"
+    [ "$ipv6" = 1 ] && echo "    listen [::1]:$1 $2;"
+  }
+  cat <<EOF
+# Written by scripts/release-server.sh for this run.
+daemon off;
+master_process on;
+worker_processes 1;
+$user
+pid $dir/nginx.pid;
+error_log $dir/logs/error.log warn;
+events { worker_connections 128; }
+http {
+  types {
+    application/zip zip;
+    application/octet-stream sig exe dll bin swf meta k5o;
+    text/plain txt sha256 manifest;
+  }
+  default_type application/octet-stream;
+  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent"';
+  access_log $dir/logs/access.log release;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  sendfile on;
+  keepalive_timeout 5;
+  server_tokens off;
+  limit_req_zone \$binary_remote_addr zone=once_a_second:1m rate=1r/s;
+
+  server {
+$(listen "$port" ssl)
+    server_name $host;
+    ssl_certificate $dir/tls/server.crt;
+    ssl_certificate_key $dir/tls/server.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root $dir/www;
+    location = /health { return 200 "ok\n"; }
+    location /fault/ { root $dir; }
+    location = /fault/status-404 { return 404 "not here\n"; }
+    location = /fault/status-500 { return 500 "broken\n"; }
+    location = /fault/status-206 { return 206 "partial content\n"; }
+    location = /fault/empty { return 200 ""; }
+    location = /fault/once-a-second {
+      limit_req zone=once_a_second;
+      limit_req_status 503;
+      alias $dir/fault/small.txt;
+    }
+    location /fault/cut/ {
+      proxy_pass http://127.0.0.1:$((port + 3))/fault/;
+      proxy_read_timeout 300ms;
+    }
+    location = /fault/redirect { return 302 https://$host:$port/fault/small.txt; }
+    location = /fault/redirect-http { return 302 http://$host:$((port + 2))/fault/small.txt; }
+    location /slow/ {
+      alias $dir/www/;
+      limit_rate 4m;
+    }
+  }
+
+  server {
+$(listen $((port + 1)) ssl)
+    server_name $host;
+    ssl_certificate $dir/tls/untrusted.crt;
+    ssl_certificate_key $dir/tls/untrusted.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    root $dir/www;
+    location /fault/ { root $dir; }
+  }
+
+  server {
+$(listen $((port + 2)))
+    server_name $host;
+    root $dir/www;
+    location /fault/ { root $dir; }
+  }
+
+  # Sends 32 KiB quickly, then a byte a second; the front's 300 ms read timeout cuts it off.
+  server {
+    listen 127.0.0.1:$((port + 3));
+    root $dir;
+    access_log off;
+    limit_rate_after 32k;
+    limit_rate 1;
+  }
+}
+EOF
+}
+
+release_server_start() {
+  local dir origin host port i
+  dir=$(_release_server_dir)
+  origin=$(_release_server_origin)
+  host=${origin%%:*}
+  port=${origin##*:}
+  [ "$port" = "$origin" ] && port=443
+  if [ "$host" != localhost ]; then
+    echo "release server: the profile's origin host is '$host'; the test server only serves localhost" >&2
+    return 1
+  fi
+  if [ -n "$RELEASE_SERVER_PID" ]; then
+    echo "release server: already running (PID $RELEASE_SERVER_PID)" >&2
+    return 1
+  fi
+
+  exec {RELEASE_SERVER_LOCK_FD}>>"$RELEASE_SERVER_LOCK"
+  if ! flock -n "$RELEASE_SERVER_LOCK_FD"; then
+    echo "release server: another run's server is up; waiting for it to stop"
+    if ! flock -w 1800 "$RELEASE_SERVER_LOCK_FD"; then
+      echo "release server: gave up waiting for $RELEASE_SERVER_LOCK" >&2
+      exec {RELEASE_SERVER_LOCK_FD}>&-
+      RELEASE_SERVER_LOCK_FD=""
+      return 1
+    fi
+  fi
+  # Whatever an earlier run that was killed left in the trust store goes first.
+  _release_server_untrust
+
+  rm -rf "$dir"
+  mkdir -p "$dir"/{www/dl,fault,logs,tmp}
+  chmod 755 "$dir" "$dir"/www "$dir"/www/dl "$dir"/fault
+  head -c 1024 /dev/zero | tr '\0' 's' > "$dir/fault/small.txt"
+  head -c 1048576 /dev/urandom > "$dir/fault/exact-1mib.bin"
+  { cat "$dir/fault/exact-1mib.bin"; printf 'x'; } > "$dir/fault/over-1mib.bin"
+  if ! _release_server_certificates "$dir/tls"; then
+    echo "release server: could not make the certificates" >&2
+    release_server_stop
+    return 1
+  fi
+  _release_server_config "$dir" "$host" "$port" > "$dir/nginx.conf"
+
+  _release_server_sudo install -m 644 "$dir/tls/ca.crt" "$RELEASE_SERVER_TRUST_DIR/vorna380-test-ca-$$.crt"
+  if ! _release_server_sudo update-ca-certificates >/dev/null 2>&1; then
+    echo "release server: update-ca-certificates failed" >&2
+    release_server_stop
+    return 1
+  fi
+
+  # The lock stays with this shell, or with nginx when the starting script ends at once.
+  if [ "${RELEASE_SERVER_LOCK_WITH_NGINX:-0}" = 1 ]; then
+    nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" </dev/null &
+  else
+    nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" {RELEASE_SERVER_LOCK_FD}>&- </dev/null &
+  fi
+  RELEASE_SERVER_PID=$!
+  echo "$RELEASE_SERVER_PID" > "$dir/server.pid"
+  for ((i = 0; i < 100; i++)); do
+    if curl -s -o /dev/null --max-time 2 "https://$host:$port/health" 2>/dev/null; then
+      export VORNA380_RELEASE_SERVER=$dir
+      echo "release server: nginx PID $RELEASE_SERVER_PID on https://$host:$port/ serving $dir/www"
+      return 0
+    fi
+    kill -0 "$RELEASE_SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "release server: nginx did not come up; its log:" >&2
+  cat "$dir/logs/error.log" >&2 2>/dev/null
+  release_server_stop
+  return 1
+}
+
+release_server_stop() {
+  local dir pid i
+  dir=$(_release_server_dir)
+  pid=$RELEASE_SERVER_PID
+  [ -z "$pid" ] && [ -f "$dir/server.pid" ] && pid=$(cat "$dir/server.pid")
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -QUIT "$pid" 2>/dev/null
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  rm -f "$dir/server.pid"
+  RELEASE_SERVER_PID=""
+  unset VORNA380_RELEASE_SERVER
+  _release_server_untrust
+  if [ -n "$RELEASE_SERVER_LOCK_FD" ]; then
+    exec {RELEASE_SERVER_LOCK_FD}>&-
+    RELEASE_SERVER_LOCK_FD=""
+  fi
+  return 0
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  case "${1:-}" in
+    start)
+      RELEASE_SERVER_LOCK_WITH_NGINX=1
+      release_server_start || exit 1
+      echo "stop it with: bash scripts/release-server.sh stop; tests find it with:"
+      echo "  export VORNA380_RELEASE_SERVER=$VORNA380_RELEASE_SERVER" ;;
+    stop) release_server_stop ;;
+    status)
+      dir=$(_release_server_dir)
+      if [ -f "$dir/server.pid" ] && kill -0 "$(cat "$dir/server.pid")" 2>/dev/null; then
+        echo "running, PID $(cat "$dir/server.pid"), folder $dir"
+      else
+        echo "not running"; exit 1
+      fi ;;
+    *) echo "usage: release-server.sh start|stop|status (or source it)" >&2; exit 2 ;;
+  esac
+fi

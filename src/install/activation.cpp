@@ -1,0 +1,170 @@
+#include "install/activation.h"
+
+#include <cwchar>
+
+#include "core/journal.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "install/processes.h"
+
+namespace {
+constexpr size_t MARKER_BYTES = 256;
+constexpr size_t LINE_UNITS = 2048;  // a journal line holds no more
+
+// The rollback path of the activation under way. Activation runs on the install worker only,
+// one at a time; a path buffer is too large for a worker's stack.
+wchar_t s_rollback[PATH_UNITS];
+
+// "<text before>(<label> <code>)<text after>" into the failure buffer.
+void format_failure(wchar_t* failure, const wchar_t* before, uint32_t code, const wchar_t* after) {
+  text_builder text = {failure, FAILURE_TEXT_UNITS, 0};
+  failure[0] = L'\0';
+  builder_append(&text, before);
+  builder_append(&text, L"(");
+  builder_append(&text, k_system_error_label);
+  builder_append_char(&text, L' ');
+  builder_append_uint(&text, code, 1);
+  builder_append(&text, L")");
+  builder_append(&text, after);
+}
+
+void journal_with_path(const wchar_t* prefix, const wchar_t* path) {
+  wchar_t line[LINE_UNITS];
+  text_builder text = {line, LINE_UNITS, 0};
+  line[0] = L'\0';
+  builder_append(&text, prefix);
+  builder_append(&text, path);
+  write_log(line);
+}
+
+void append_hex8(text_builder* text, uint32_t value) {
+  static const wchar_t digits[] = L"0123456789abcdef";
+  for (int shift = 28; shift >= 0; shift -= 4) builder_append_char(text, digits[(value >> shift) & 0xF]);
+}
+
+int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
+  uint32_t activation_error = 0;
+  uint32_t restore_error = 0;
+  rollback[0] = L'\0';
+
+  int is_folder = 0;
+  uint32_t error = 0;
+  if (!examine_entry(staging, &is_folder, &error) || !is_folder) {
+    write_log(L"Le dossier Client.new valide est introuvable au moment de l'activation.");
+    copy_text(failure, FAILURE_TEXT_UNITS,
+              L"Le client valide n'est plus disponible. Relancez le launcher pour le verifier.");
+    return 0;
+  }
+
+  set_status(L"Fermeture de l'ancienne version Vorna380 avant activation...");
+  close_client_processes();
+
+  if (!examine_entry(g_client, &is_folder, &error)) {
+    if (!error_means_missing(error)) {
+      log_windows_error(L"Controle du client actif impossible", error);
+      format_failure(failure, L"Impossible de controler l'ancien client ", error, L".");
+      return 0;
+    }
+  } else if (!is_folder) {
+    write_log(L"Le chemin Client actif existe mais n'est pas un dossier.");
+    copy_text(failure, FAILURE_TEXT_UNITS, L"Le chemin du client actif est invalide. Aucun fichier n'a ete remplace.");
+    return 0;
+  } else {
+    wchar_t name[ROLLBACK_NAME_UNITS];
+    rollback_name(system_time_1601(), own_process_id(), name);
+    join_path(rollback, g_root, name);
+    if (!move_directory_with_retry(g_client, rollback, L"Mise en securite de l'ancien client impossible",
+                                   &activation_error)) {
+      rollback[0] = L'\0';
+      format_failure(failure, L"Activation bloquee par l'ancien client ", activation_error,
+                     L". Le client valide est conserve pour une nouvelle tentative.");
+      return 0;
+    }
+  }
+
+  if (move_directory_with_retry(staging, g_client, L"Activation du nouveau client impossible", &activation_error)) {
+    if (rollback[0] != L'\0') {
+      journal_with_path(L"Ancien client conserve comme sauvegarde locale: ", rollback);
+    }
+    return 1;
+  }
+  if (rollback[0] == L'\0') {
+    format_failure(failure, L"Activation interrompue ", activation_error,
+                   L". Le client valide est conserve pour une nouvelle tentative.");
+    return 0;
+  }
+  if (move_directory_with_retry(rollback, g_client, L"Restauration de l'ancien client impossible",
+                                &restore_error)) {
+    rollback[0] = L'\0';
+    format_failure(failure, L"Activation interrompue ", activation_error,
+                   L". L'ancien client a ete restaure et le client valide est conserve.");
+    return 0;
+  }
+  // The text sends the player to the journal: the old client's only copy is named here.
+  journal_with_path(L"Dossier de secours de l'ancien client: ", rollback);
+  text_builder text = {failure, FAILURE_TEXT_UNITS, 0};
+  failure[0] = L'\0';
+  builder_append(&text, L"Activation interrompue (erreur ");
+  builder_append_uint(&text, activation_error, 1);
+  builder_append(&text, L") et restauration bloquee (erreur ");
+  builder_append_uint(&text, restore_error, 1);
+  builder_append(&text, L"). Le dossier de secours est conserve dans le journal.");
+  return 0;
+}
+}  // namespace
+
+int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS]) {
+  set_status(L"Installation de la release validee...");
+  failure[0] = L'\0';
+  return activate(staging, failure, s_rollback);
+}
+
+int move_directory_with_retry(const wchar_t* source, const wchar_t* destination, const wchar_t* label,
+                              uint32_t* error) {
+  uint32_t code = 0;
+  for (uint32_t attempts_left = MOVE_ATTEMPTS; attempts_left > 0;) {
+    code = rename_entry_once(source, destination);
+    if (code == 0) {
+      *error = 0;
+      return 1;
+    }
+    if (!move_error_is_retryable(code)) break;
+    pause_milliseconds(MOVE_RETRY_PAUSE_MS);
+    --attempts_left;
+  }
+  *error = code;
+  log_windows_error(label, code);
+  return 0;
+}
+
+void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLBACK_NAME_UNITS]) {
+  text_builder text = {name, ROLLBACK_NAME_UNITS, 0};
+  name[0] = L'\0';
+  builder_append(&text, L"Client.rollback.");
+  append_hex8(&text, static_cast<uint32_t>(system_time >> 32));
+  append_hex8(&text, static_cast<uint32_t>(system_time));
+  builder_append_char(&text, L'.');
+  builder_append_uint(&text, process_id, 1);
+}
+
+void write_release_marker(const wchar_t* version) {
+  static wchar_t path[PATH_UNITS];  // install worker only, like the activation
+  join_path(path, g_root, L"installed-release.txt");
+  char bytes[MARKER_BYTES];
+  size_t count = wide_to_utf8(version, wcslen(version), bytes, MARKER_BYTES - 1);
+  if (count == 0) {
+    log_windows_error(L"Conversion de la version installee impossible", conversion_error());
+  } else {
+    int stage = 0;
+    uint32_t error = 0;
+    if (write_marker_file(path, bytes, static_cast<uint32_t>(count), &stage, &error)) return;
+    if (stage == 1) {
+      log_windows_error(L"Creation du marqueur de version impossible", error);
+    } else if (error == 0) {
+      write_log(L"Ecriture incomplete du marqueur de version.");
+    } else {
+      log_windows_error(L"Ecriture du marqueur de version impossible", error);
+    }
+  }
+  write_log(L"Avertissement: le client est active mais le marqueur de version n'a pas pu etre ecrit.");
+}

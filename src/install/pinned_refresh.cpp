@@ -1,0 +1,64 @@
+#include "install/pinned_refresh.h"
+
+#include "core/paths.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "release_profile.h"
+#include "transfer/powershell.h"
+#include "trust/digest.h"
+
+const pinned_row k_pinned_rows[PINNED_ROW_COUNT] = {
+    {L"Mise a jour legere du launcher graphique...", L"Moorbridge.exe", L"dl/Moorbridge.exe",
+     VORNA380_DIGEST_PIN_UPDATER},
+    {nullptr, L"Moorbridge_d.exe", L"dl/Moorbridge_d.exe", VORNA380_DIGEST_PIN_UPDATER},
+    {nullptr, L"Vorna380.LauncherUi.dll", L"dl/Vorna380.LauncherUi.dll", VORNA380_DIGEST_PIN_LAUNCHER_UI},
+    {L"Import des ateliers gemmotaille...", L"data/common/Skills.k5o", L"dl/client-delta/Skills.k5o",
+     VORNA380_DIGEST_PIN_SKILLS},
+    {nullptr, L"data/common/data.meta", L"dl/client-delta/common-data.meta", VORNA380_DIGEST_PIN_COMMON_META},
+    {L"Import du routage Bestiaire...", L"ui/Orlune_Common/Common.swf", L"dl/client-delta/Common.swf",
+     VORNA380_DIGEST_C10},
+    {nullptr, L"ui/Orlune_Taxi/Taxi.swf", L"dl/client-delta/Taxi.swf", VORNA380_DIGEST_T9},
+    {nullptr, L"ui/Orlune_ContextMenu/ContextMenu.swf", L"dl/client-delta/ContextMenu.swf", VORNA380_DIGEST_M5},
+    {nullptr, L"client-integrity.sha256", L"dl/client-integrity.sha256", nullptr},
+};
+
+namespace {
+// Paths of the file being refreshed. The refresh runs on the install worker only; path
+// buffers are too large for a worker's stack.
+wchar_t s_destination[PATH_UNITS];
+wchar_t s_temporary[PATH_UNITS];
+}  // namespace
+
+int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest) {
+  join_path(s_destination, g_client, destination);
+  join_path(s_temporary, g_root, L"launcher-delta.tmp");
+  delete_file_quietly(s_temporary);
+  set_environment_variable(L"VORNA380_DOWNLOAD_URL", url);
+  set_environment_variable(L"VORNA380_DOWNLOAD_DEST", s_temporary);
+  // A failed download leaves what the job left; the next refresh deletes it first.
+  if (!powershell(k_download_script)) return 0;
+  unsigned char digest[DIGEST_BYTES];
+  wchar_t actual[DIGEST_TEXT_UNITS];
+  if (sha256_file(s_temporary, digest)) {
+    digest_hex(digest, actual);
+    if (equal_ignoring_case(actual, expected_digest) && replace_file_written_through(s_temporary, s_destination)) {
+      return 1;
+    }
+  }
+  delete_file_quietly(s_temporary);
+  return 0;
+}
+
+int refresh_pinned_files(const release_manifest* manifest) {
+  for (const pinned_row& row : k_pinned_rows) {
+    if (row.status != nullptr) set_status(row.status);
+    wchar_t url[PINNED_URL_UNITS];
+    text_builder text = {url, PINNED_URL_UNITS, 0};
+    url[0] = L'\0';
+    builder_append(&text, VORNA380_RELEASE_ORIGIN);
+    builder_append(&text, row.server_path);
+    const wchar_t* digest = row.digest != nullptr ? row.digest : manifest->integrity_sha256;
+    if (!replace_downloaded_file(url, row.destination, digest)) return 0;
+  }
+  return 1;
+}

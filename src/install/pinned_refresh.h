@@ -1,0 +1,34 @@
+// The light update: a few client files published one by one, each with a digest fixed at build
+// time (the integrity list's comes from the signed manifest), refreshed in place.
+#pragma once
+
+#include <cstddef>
+
+#include "trust/manifest.h"
+
+constexpr size_t PINNED_ROW_COUNT = 9;
+constexpr size_t PINNED_URL_UNITS = 2048;
+
+struct pinned_row {
+  const wchar_t* status;       // status text set just before the row, or null
+  const wchar_t* destination;  // relative to g_client, with '/' separators
+  const wchar_t* server_path;  // on the release origin, without the leading '/'
+  const wchar_t* digest;       // pinned digest text; null: the manifest's integrity_sha256
+};
+extern const pinned_row k_pinned_rows[PINNED_ROW_COUNT];
+
+// Downloads url into "launcher-delta.tmp" in g_root through the download job, compares its
+// SHA-256 with the expected digest (any letter case) and moves it over the destination
+// (relative to g_client), replacing it, written through. 1 when the destination now holds a
+// file with that digest; 0 otherwise, the destination untouched and, unless the download
+// itself failed, no temporary file left.
+int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest);
+
+// The rows in order, each after its status text. The first row that fails ends the refresh
+// (0), leaving the rows before it replaced; 1 when all nine were replaced.
+int refresh_pinned_files(const release_manifest* manifest);
+
+// Platform halves: delete a file, ignoring the result; move a file over another, replacing
+// it, and written through before 1 is returned.
+void delete_file_quietly(const wchar_t* path);
+int replace_file_written_through(const wchar_t* source, const wchar_t* destination);

@@ -1,0 +1,151 @@
+// libcurl in place of WinHTTP: https only, the system's certificate store, HTTP/1.1, redirects
+// followed to https URLs only (as WinHTTP does by default), and WinHTTP's four time-outs mapped
+// onto libcurl's: resolving and connecting share one limit of 15 + 15 s; a transfer that moves
+// no byte for 30 s (sending or receiving) is abandoned.
+#include <curl/curl.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "core/system_path_posix.h"
+#include "core/text.h"
+#include "transfer/download.h"
+
+namespace {
+constexpr size_t HOST_UNITS = 256;
+constexpr size_t URL_PATH_UNITS = 4096;
+
+pthread_once_t g_curl_once = PTHREAD_ONCE_INIT;
+void start_curl() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+struct body_sink {
+  CURL* curl;
+  const char* path;
+  int fd;
+  uint64_t total;
+};
+
+// The destination is created only once the answer is known to be 200.
+size_t write_body(char* data, size_t size, size_t count, void* user) {
+  body_sink* sink = static_cast<body_sink*>(user);
+  size_t bytes = size * count;
+  if (sink->fd < 0) {
+    long status = 0;
+    if (curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) return 0;
+    sink->fd = open(sink->path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (sink->fd < 0) return 0;
+  }
+  sink->total += bytes;
+  if (sink->total > SMALL_DOWNLOAD_LIMIT) return 0;
+  size_t done = 0;
+  while (done < bytes) {
+    ssize_t written = write(sink->fd, data + done, bytes - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return 0;
+    done += static_cast<size_t>(written);
+  }
+  return bytes;
+}
+
+// Wide length of a UTF-8 part of the URL; capacity when it does not fit.
+size_t wide_length(const char* text, size_t capacity) {
+  size_t bytes = strlen(text);
+  if (bytes == 0) return 0;
+  wchar_t* units = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
+  if (units == nullptr) return capacity;
+  size_t length = utf8_to_wide(text, bytes, units, capacity);
+  free(units);
+  return length == 0 ? capacity : length;
+}
+
+// The URL split as WinHttpCrackUrl would: https scheme, host of at most 255 units, path (with
+// any query) of at most 4,095 units.
+CURLU* split_https_url(const char* url) {
+  CURLU* parts = curl_url();
+  char* scheme = nullptr;
+  char* host = nullptr;
+  char* path = nullptr;
+  char* query = nullptr;
+  bool ok = parts != nullptr && curl_url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK &&
+            curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && strcmp(scheme, "https") == 0 &&
+            curl_url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+            curl_url_get(parts, CURLUPART_PATH, &path, 0) == CURLUE_OK;
+  if (ok) {
+    if (curl_url_get(parts, CURLUPART_QUERY, &query, 0) != CURLUE_OK) query = nullptr;
+    size_t path_units = wide_length(path, URL_PATH_UNITS);
+    if (query != nullptr) path_units += 1 + wide_length(query, URL_PATH_UNITS);
+    ok = wide_length(host, HOST_UNITS) < HOST_UNITS && path_units < URL_PATH_UNITS;
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_free(path);
+  curl_free(query);
+  if (!ok) {
+    curl_url_cleanup(parts);
+    return nullptr;
+  }
+  return parts;
+}
+
+int fetch(CURLU* url, const char* destination, const char* user_agent) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return 0;
+  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");  // no header beyond the user agent
+  body_sink sink = {curl, destination, -1, 0};
+  curl_easy_setopt(curl, CURLOPT_CURLU, url);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, user_agent);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(DOWNLOAD_CHUNK_BYTES));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+
+  long status = 0;
+  int result = curl_easy_perform(curl) == CURLE_OK &&
+               curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200 &&
+               sink.fd >= 0 && sink.total >= 1;
+  if (sink.fd >= 0 && close(sink.fd) != 0) result = 0;
+  curl_easy_cleanup(curl);
+  curl_slist_free_all(headers);
+  return result;
+}
+}  // namespace
+
+void sleep_milliseconds(uint32_t milliseconds) {
+  struct timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int download_small_once(const wchar_t* url, const wchar_t* destination) {
+  pthread_once(&g_curl_once, start_curl);
+  utf8_path url_text(url);
+  utf8_path path(destination);
+  utf8_path user_agent(k_user_agent);
+  int result = 0;
+  if (url_text.ok() && path.ok() && user_agent.ok()) {
+    CURLU* parts = split_https_url(url_text.text);
+    if (parts != nullptr) {
+      result = fetch(parts, path.text, user_agent.text);
+      curl_url_cleanup(parts);
+    }
+  }
+  // Every failure removes the destination, also a file an earlier run left there.
+  if (!result && path.ok()) unlink(path.text);
+  return result;
+}

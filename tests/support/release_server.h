@@ -1,0 +1,58 @@
+// The release server that scripts/release-server.sh runs (nginx on the profile's origin), as
+// the tests see it. Every test that talks to it holds the ctest resource lock "release_server"
+// (add_launcher_test(... PROPERTIES RESOURCE_LOCK release_server)), so it may change what the
+// server serves.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// The server's folder (VORNA380_RELEASE_SERVER, set by the start script); empty when no server
+// runs for these tests.
+std::wstring release_server_dir();
+
+// Skips the test when no release server runs; fails it under CI, where one always runs.
+#define REQUIRE_RELEASE_SERVER()                                                                \
+  do {                                                                                          \
+    if (release_server_dir().empty()) {                                                         \
+      if (release_server_required()) FAIL() << "no release server: VORNA380_RELEASE_SERVER unset"; \
+      GTEST_SKIP() << "no release server: start it with scripts/release-server.sh (see README)";  \
+    }                                                                                           \
+  } while (0)
+bool release_server_required();
+
+// A test fixture whose tests need the server.
+class release_server_test : public ::testing::Test {
+ protected:
+  void SetUp() override { REQUIRE_RELEASE_SERVER(); }
+};
+
+// Ports beside the origin's: a certificate from an authority nobody trusts, and plain HTTP.
+constexpr int UNTRUSTED_PORT_OFFSET = 1;
+constexpr int PLAIN_HTTP_PORT_OFFSET = 2;
+
+// The release origin followed by path ("dl/..."): what the launcher fetches.
+std::wstring origin_url(const std::wstring& path);
+// The origin's host at the origin's port + offset, with https or http.
+std::wstring server_url(int port_offset, bool https, const std::wstring& path);
+int origin_port();
+
+// Serves the published tree fixture_path(L"releases/" + name) instead of whatever was served
+// (files are hard links to the fixture's, or copies where links cannot be made).
+bool serve_release(const std::wstring& name);
+// Serves bytes at path ("dl/...") in addition to what is served.
+bool serve_file(const std::wstring& path, const std::string& bytes);
+// A fixed file of the server's misbehaving paths (fault/NAME).
+std::string fault_file(const std::wstring& name);
+
+// The server's access log: "PORT \"GET /path HTTP/1.1\" STATUS BYTES \"USER AGENT\"" per line.
+struct access_log {
+  access_log();
+  // What was logged since this object was made; waits up to timeout_ms for needle to appear.
+  std::string since(const std::string& needle = "", unsigned timeout_ms = 2000) const;
+  size_t start;
+};
+
+// Platform halves: a file linked (or copied) to a new path; a whole tree the same way.
+bool link_or_copy_tree(const std::wstring& from, const std::wstring& to);

@@ -1,0 +1,48 @@
+// The PowerShell stand-in's fault switches, which later tests use to make a job misbehave.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "support/journal_lines.h"
+#include "support/release_server.h"
+#include "support/test_support.h"
+#include "transfer/job_support.h"
+
+namespace {
+class StandInFault : public release_server_test {
+ protected:
+  temp_dir dir;
+  root_scope root{dir.path};
+  journal_capture journal{dir / L"launcher.log"};
+  std::wstring destination = dir / L"Vorna380.package.zip";
+  std::string body;
+
+  void SetUp() override {
+    release_server_test::SetUp();
+    body = fault_file(L"exact-1mib.bin");
+    ASSERT_TRUE(write_bytes(destination, "old"));
+  }
+  void TearDown() override { SetEnvironmentVariableW(L"VORNA380_STANDIN_FAULT", nullptr); }
+  int download_with(const wchar_t* fault) {
+    SetEnvironmentVariableW(L"VORNA380_STANDIN_FAULT", fault);
+    return run_download(origin_url(L"fault/exact-1mib.bin"), destination);
+  }
+};
+}  // namespace
+
+TEST_F(StandInFault, FailPartialAndStall) {
+  EXPECT_EQ(download_with(L"fail"), 0);
+  EXPECT_FALSE(file_exists(destination));
+
+  EXPECT_EQ(download_with(L"partial"), 0);
+  EXPECT_EQ(read_bytes(destination), body.substr(0, body.size() / 2));
+
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(download_with(L"stall=300"), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_EQ(read_bytes(destination), body);
+  EXPECT_EQ(journal.messages(), (std::vector<std::string>{"Le processus auxiliaire a echoue (code 1).",
+                                                           "Le processus auxiliaire a echoue (code 1)."}));
+}
