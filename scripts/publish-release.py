@@ -4,11 +4,13 @@ release server serves.
 
   publish-release.py publish CLIENT TREE [--key PEM] [--profile FILE] [--version V]
                      [--launcher FILE] [--package-path PATH] [--min-package-bytes N]
-                     [--compress-level 0-9]
+                     [--compress-level 0-9] [--sequence N | --previous MANIFEST]
   publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
 
 publish checks the client and writes, under TREE (replaced):
-  dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin
+  dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin, and the
+                                     release number "sequence" when one is given: N, or the
+                                     previous manifest's sequence plus one
   dl/Vorna380.release.manifest.sig   RSASSA-PKCS1-v1_5 SHA-256 signature, 384 bytes
   PACKAGE_PATH                       the client as a zip archive of at least 100,000,000 bytes
                                      with "client-integrity.sha256" and "Tarvo.exe" at its root
@@ -34,6 +36,12 @@ are hard links to the good tree's. KIND is one of
   package-digest   the manifest, signed again, names another package digest
   missing:PATH     the file at PATH (relative to the tree) is left out
   content:PATH     the file at PATH holds other bytes
+  sequence:N       the manifest, signed again, carries sequence N (empty N: no sequence)
+  package-garbage  the package is 100,000,000 bytes that are no zip archive; the manifest, signed
+                   again, names its size and digest
+  package-altered-file
+                   Tarvo.exe holds other bytes inside the package; the manifest, signed again,
+                   names the new package's size and digest
 
 Only the Python standard library and the openssl command are used.
 """
@@ -214,7 +222,62 @@ def write_package(client, entries, package, minimum, level):
 
 
 def manifest_text(values):
-    return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in MANIFEST_KEYS)).encode()
+    keys = MANIFEST_KEYS + (["sequence"] if values.get("sequence") else [])
+    return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in keys)).encode()
+
+
+def check_sequence(text):
+    if not re.fullmatch(r"[0-9]{1,19}", text) or int(text) < 1:
+        refuse("a sequence is 1 to 19 decimal digits, at least 1: %r" % text)
+    return text
+
+
+def release_sequence(args):
+    """The sequence to publish: explicit, the previous manifest's plus one, or none."""
+    if args.sequence is not None:
+        return check_sequence(args.sequence)
+    if args.previous:
+        previous = read_manifest(args.previous).get("sequence")
+        if not previous:
+            refuse("the previous manifest %s has no sequence: give --sequence" % args.previous)
+        return check_sequence(str(int(check_sequence(previous)) + 1))
+    return ""
+
+
+def resign(key, manifest, values):
+    os.remove(manifest)  # a hard link: the good tree keeps its file
+    os.remove(manifest + ".sig")
+    with open(manifest, "wb") as out:
+        out.write(manifest_text(values))
+    sign(key, manifest)
+
+
+def replace_package(tree, values, write):
+    """Writes a new package through write(path) and names it in values."""
+    origin_path = values["package_url"].split("/", 3)[3]
+    package = os.path.join(tree, *origin_path.split("/"))
+    original = package + ".original"
+    os.rename(package, original)
+    write(original, package)
+    os.remove(original)
+    values["package_size"] = str(os.path.getsize(package))
+    values["package_sha256"] = sha256_file(package)
+
+
+def garbage_package(_, package):
+    """As large as the smallest package, and no zip archive (sparse where the system allows)."""
+    with open(package, "wb") as out:
+        out.write(b"not a zip archive\n")
+        out.truncate(MINIMUM_PACKAGE_BYTES)
+
+
+def altered_file_package(original, package):
+    with zipfile.ZipFile(original) as source, zipfile.ZipFile(package, "w", allowZip64=True) as archive:
+        for info in source.infolist():
+            data = source.read(info)
+            if info.filename == "Tarvo.exe":
+                data += b"\naltered by publish-release.py variant\n"
+            archive.writestr(info, data)
 
 
 def read_manifest(path):
@@ -232,6 +295,7 @@ def publish(args):
     profile = read_profile(args.profile)
     check_key(args.key, profile)
     version = args.version
+    sequence = release_sequence(args)
     if not version or len(version.encode()) > 64 or any(c in version for c in "\r\n\0"):
         refuse("the version must be 1 to 64 bytes on one line")
     if args.min_package_bytes < MINIMUM_PACKAGE_BYTES:
@@ -269,6 +333,7 @@ def publish(args):
         "game_executable": "Tarvo.exe",
         "launcher_url": origin + "dl/Vorna380-Launcher.exe",
         "launcher_sha256": sha256_file(launcher),
+        "sequence": sequence,
     }
     manifest = os.path.join(tree, *MANIFEST.split("/"))
     with open(manifest, "wb") as out:
@@ -319,11 +384,15 @@ def variant(args):
                 values["package_size"] = str(int(values["package_size"]) + 1)
             else:
                 values["package_sha256"] = hashlib.sha256(b"not the package").hexdigest()
-            os.remove(manifest)
-            os.remove(manifest + ".sig")
-            with open(manifest, "wb") as out:
-                out.write(manifest_text(values))
-            sign(args.key, manifest)
+            resign(args.key, manifest, values)
+        elif name in ("sequence", "package-garbage", "package-altered-file"):
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            if name == "sequence":
+                values["sequence"] = check_sequence(path) if path else ""
+            else:
+                replace_package(tree, values, garbage_package if name == "package-garbage" else altered_file_package)
+            resign(args.key, manifest, values)
         else:
             refuse("unknown --break %s" % kind)
     print("variant (%s): %s" % (", ".join(args.breaks), tree))
@@ -342,6 +411,10 @@ def main():
                       help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)
     made.add_argument("--compress-level", type=int, default=6, choices=range(10),
                       help="deflate level of the client files, 0 to store them (default 6)")
+    numbered = made.add_mutually_exclusive_group()
+    numbered.add_argument("--sequence", help="release number, 1 to 19 digits; must grow from release to release")
+    numbered.add_argument("--previous", metavar="MANIFEST",
+                          help="the previous release's manifest: publish its sequence plus one")
     broken = commands.add_parser("variant", help="make a deliberately broken copy of a published tree")
     broken.add_argument("good", help="a tree made by publish")
     broken.add_argument("tree", help="output tree (replaced)")

@@ -26,6 +26,7 @@
 #   /fault/cut/NAME              fault/NAME cut off after 32 KiB: the connection closes early
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
 #   /slow/PATH                   www/PATH at 4 MiB/s
+#   /dl/...                      500 for every path while www/server-error exists
 # Only one release server runs on the machine at a time: starting waits (up to 30 minutes) for
 # a lock that the running one holds.
 
@@ -127,6 +128,10 @@ $(listen "$port" ssl)
     ssl_protocols TLSv1.2 TLSv1.3;
     root $dir/www;
     location = /health { return 200 "ok\n"; }
+    # A test makes every release path fail as a broken server would by serving www/server-error.
+    location /dl/ {
+      if (-f $dir/www/server-error) { return 500 "broken\n"; }
+    }
     location /fault/ { root $dir; }
     location = /fault/status-404 { return 404 "not here\n"; }
     location = /fault/status-500 { return 500 "broken\n"; }

@@ -24,8 +24,11 @@ build linux-fuzz
 build windows -DVORNA380_TESTS=$([ "$WINE32_WORKS" = 1 ] && echo ON || echo OFF)
 build windows-x64
 
-trap wine_stop_all EXIT
+source scripts/release-server.sh
+trap 'wine_stop_all; release_server_stop' EXIT
 for flavour in $WINE_FLAVOURS; do wine_start "$flavour"; done
+# The tests that talk to the release server find it through VORNA380_RELEASE_SERVER.
+release_server_start
 # One ctest run over all builds, so the output ends with one summary.
 cmake -DROOT="$root" -P scripts/all-tests.cmake >/dev/null
 ctest --test-dir build/all --output-on-failure -j "$jobs"

@@ -1,8 +1,37 @@
-// The install worker thread (placeholder until the worker lands).
+// The install worker: brings the active client to the release the server publishes, by the
+// cheapest way that ends with a verified client, and refuses everything the signed release
+// does not cover. It reports only through the status channel.
 #pragma once
 
+#include <cstdint>
+
+#include "trust/manifest.h"
+
+constexpr uint64_t DISK_RESERVE_BYTES = 536870912;  // added to the package size
+constexpr uint64_t DISK_FACTOR = 2;                  // free space >= factor * (size + reserve)
+constexpr uint32_t SEQUENCE_MARK_LIMIT = 64;         // largest high-water mark file read
+
+// One run from the manifest to a ready ending (0) or an error ending (1).
+int run_install_worker();
+
+// The thread entry: the parameter is ignored; returns run_install_worker's result.
 #ifdef _WIN32
 unsigned long __stdcall install_worker(void* parameter);
 #else
 void* install_worker(void* parameter);
 #endif
+
+// 1 when free_bytes are enough to install a package of package_size bytes (unsigned 64-bit).
+int enough_disk_space(uint64_t free_bytes, uint64_t package_size);
+
+// The highest release sequence installed here ("release-sequence.txt" in g_root): 0 when the
+// mark is missing, unreadable or malformed.
+uint64_t read_sequence_mark();
+// Replaces the mark with the sequence: temporary file, written through, then renamed over.
+// Failures only write journal lines.
+void write_sequence_mark(uint64_t sequence);
+
+// Platform halves: bytes free to the caller on the volume of the folder (0 when the query
+// fails); a whole file written and flushed to disk (0 on failure, nothing promised left).
+int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes);
+int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count);

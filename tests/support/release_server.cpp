@@ -59,6 +59,8 @@ bool serve_release(const std::wstring& name) {
 bool serve_file(const std::wstring& path, const std::string& bytes) {
   std::wstring full = join(www(), path);
   make_dirs(full.substr(0, full.rfind(PATH_SEPARATOR)));
+  // A served file is a hard link to a fixture's: replace the link, never write through it.
+  remove_tree(full);
   return write_bytes(full, bytes);
 }
 

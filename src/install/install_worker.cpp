@@ -1,0 +1,219 @@
+#include "install/install_worker.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "core/journal.h"
+#include "core/paths.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "install/activation.h"
+#include "install/pinned_refresh.h"
+#include "integrity/verify.h"
+#include "release_profile.h"
+#include "transfer/download.h"
+#include "transfer/powershell.h"
+#include "trust/digest.h"
+
+namespace {
+constexpr size_t URL_UNITS = 2048;
+constexpr size_t LINE_UNITS = 256;
+
+const wchar_t k_manifest_download_failed[] = L"Impossible de telecharger le manifeste de securite.";
+const wchar_t k_signature_invalid[] = L"La signature de la release est invalide. Installation bloquee.";
+const wchar_t k_older_release[] =
+    L"Cette release est plus ancienne que celle deja installee. Installation bloquee.";
+const wchar_t k_disk_space[] =
+    L"Espace disque insuffisant. Il faut environ 6 Go libres pour installer ou reparer Vorna380.";
+
+// The worker runs once at a time; path buffers and the record are too large for its stack.
+wchar_t s_manifest_copy[PATH_UNITS];
+wchar_t s_signature_copy[PATH_UNITS];
+wchar_t s_package[PATH_UNITS];
+wchar_t s_staging[PATH_UNITS];
+wchar_t s_mark[PATH_UNITS];
+wchar_t s_mark_temporary[PATH_UNITS];
+release_manifest s_manifest;
+
+void origin_url(wchar_t url[URL_UNITS], const wchar_t* path) {
+  text_builder text = {url, URL_UNITS, 0};
+  url[0] = L'\0';
+  builder_append(&text, VORNA380_RELEASE_ORIGIN);
+  builder_append(&text, path);
+}
+
+int error_ending(const wchar_t* text) {
+  post_text(WM_LAUNCHER_ERROR, text);
+  return 1;
+}
+
+int ready_ending(const wchar_t* text, uint64_t stored_sequence) {
+  if (s_manifest.sequence > stored_sequence) write_sequence_mark(s_manifest.sequence);
+  set_status(text);
+  if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
+  return 0;
+}
+
+// Downloads and checks the signed manifest into s_manifest: 0 on success, else the ending.
+int load_manifest() {
+  wchar_t url[URL_UNITS];
+  origin_url(url, L"dl/Vorna380.release.manifest");
+  if (!download_small(url, s_manifest_copy)) return error_ending(k_manifest_download_failed);
+  origin_url(url, L"dl/Vorna380.release.manifest.sig");
+  if (!download_small(url, s_signature_copy)) return error_ending(k_manifest_download_failed);
+  uint32_t manifest_length = 0;
+  uint32_t signature_length = 0;
+  char* manifest = read_file(s_manifest_copy, MANIFEST_LIMIT, &manifest_length);
+  char* signature = read_file(s_signature_copy, SIGNATURE_LIMIT, &signature_length);
+  memset(&s_manifest, 0, sizeof s_manifest);
+  int valid = manifest != nullptr && signature != nullptr &&
+              verify_release_signature(reinterpret_cast<unsigned char*>(manifest), manifest_length,
+                                       reinterpret_cast<unsigned char*>(signature), signature_length) &&
+              parse_manifest(manifest, &s_manifest);
+  free(manifest);
+  free(signature);
+  return valid ? 0 : error_ending(k_signature_invalid);
+}
+
+void journal_older_release(uint64_t served, uint64_t stored) {
+  wchar_t line[LINE_UNITS];
+  text_builder text = {line, LINE_UNITS, 0};
+  line[0] = L'\0';
+  builder_append(&text, L"Release servie de sequence ");
+  if (served == 0) {
+    builder_append(&text, L"absente");
+  } else {
+    builder_append_uint(&text, served, 1);
+  }
+  builder_append(&text, L", sequence deja installee ");
+  builder_append_uint(&text, stored, 1);
+  builder_append(&text, L".");
+  write_log(line);
+}
+
+// The light update, when something is at the active client path: 1 when it made it valid.
+int light_update() {
+  int is_folder = 0;
+  uint32_t error = 0;
+  if (!examine_entry(g_client, &is_folder, &error)) return 0;
+  if (!refresh_pinned_files(&s_manifest)) return 0;
+  set_status(L"Launcher graphique importe sans telechargement complet. Verification...");
+  return verify_integrity(g_client, s_manifest.integrity_sha256);
+}
+
+// Steps from the download to the staged check: 0 when the staging folder is verified,
+// else the ending.
+int download_and_extract(int package_reusable) {
+  if (!package_reusable) {
+    copy_text(g_progress_file, PATH_UNITS, s_package);
+    g_progress_total = s_manifest.package_size;
+    g_progress_mode.exchange(PROGRESS_DOWNLOAD);
+    if (g_window != nullptr) invalidate_window(g_window);
+    set_status(L"Telechargement automatique du client complet (premier lancement)...");
+    set_environment_variable(L"VORNA380_DOWNLOAD_URL", s_manifest.package_url);
+    set_environment_variable(L"VORNA380_DOWNLOAD_DEST", s_package);
+    int downloaded = powershell(k_download_script);
+    set_indeterminate_progress();
+    if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
+    set_status(L"Verification SHA-256 du package telecharge...");
+    if (!verify_package_file(s_package, &s_manifest)) {
+      delete_file_quietly(s_package);
+      return error_ending(L"Package altere, incomplet ou de taille incorrecte. Installation bloquee.");
+    }
+  }
+  set_status(L"Extraction securisee du client...");
+  set_environment_variable(L"VORNA380_PACKAGE_PATH", s_package);
+  set_environment_variable(L"VORNA380_STAGING_PATH", s_staging);
+  if (!powershell(k_extract_script)) return error_ending(L"L'extraction du client a echoue.");
+  set_status(L"Verification de tous les fichiers extraits...");
+  if (!verify_integrity(s_staging, s_manifest.integrity_sha256)) {
+    return error_ending(L"Un fichier extrait ne correspond pas a la release officielle.");
+  }
+  return 0;
+}
+}  // namespace
+
+int enough_disk_space(uint64_t free_bytes, uint64_t package_size) {
+  // Twice a size near the top of the range would wrap around to a small figure: never enough.
+  if (package_size > (UINT64_MAX / DISK_FACTOR) - DISK_RESERVE_BYTES) return 0;
+  return free_bytes >= DISK_FACTOR * (package_size + DISK_RESERVE_BYTES);
+}
+
+uint64_t read_sequence_mark() {
+  join_path(s_mark, g_root, L"release-sequence.txt");
+  uint32_t length = 0;
+  char* text = read_file(s_mark, SEQUENCE_MARK_LIMIT, &length);
+  if (text == nullptr) return 0;
+  uint64_t value = 0;
+  uint32_t digits = 0;
+  while (digits < length && text[digits] >= '0' && text[digits] <= '9' && digits < SEQUENCE_DIGITS_MAX) {
+    value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
+    ++digits;
+  }
+  bool whole = digits > 0 && digits == length;
+  free(text);
+  if (!whole) {
+    write_log(L"Marqueur de sequence illisible: ignore.");
+    return 0;
+  }
+  return value;
+}
+
+void write_sequence_mark(uint64_t sequence) {
+  join_path(s_mark, g_root, L"release-sequence.txt");
+  join_path(s_mark_temporary, g_root, L"release-sequence.txt.tmp");
+  char bytes[SEQUENCE_DIGITS_MAX + 2];
+  int count = snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(sequence));
+  if (write_file_flushed(s_mark_temporary, bytes, static_cast<uint32_t>(count)) &&
+      replace_file_written_through(s_mark_temporary, s_mark)) {
+    return;
+  }
+  delete_file_quietly(s_mark_temporary);
+  write_log(L"Avertissement: le marqueur de sequence de la release n'a pas pu etre ecrit.");
+}
+
+int run_install_worker() {
+  join_path(s_manifest_copy, g_root, L"release.manifest.tmp");
+  join_path(s_signature_copy, g_root, L"release.manifest.sig.tmp");
+  join_path(s_package, g_root, L"Vorna380.package.zip");
+  join_path(s_staging, g_root, L"Client.new");
+
+  set_status(L"Verification de la release officielle...");
+  if (load_manifest()) return 1;
+  // A signed manifest stays valid for ever: an older release served again is refused.
+  uint64_t stored = read_sequence_mark();
+  if (stored != 0 && s_manifest.sequence < stored) {
+    journal_older_release(s_manifest.sequence, stored);
+    return error_ending(k_older_release);
+  }
+
+  set_status(L"Controle complet des fichiers installes...");
+  if (verify_integrity(g_client, s_manifest.integrity_sha256)) {
+    return ready_ending(L"Client officiel valide. Pret a jouer.", stored);
+  }
+  if (light_update()) return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", stored);
+
+  set_status(L"Recherche d'un client deja telecharge et valide...");
+  if (verify_integrity(s_staging, s_manifest.integrity_sha256)) {
+    set_status(L"Client deja telecharge et valide. Reprise de l'activation sans telechargement...");
+  } else {
+    set_status(L"Recherche d'un package deja telecharge et valide...");
+    int package_reusable = verify_package_file(s_package, &s_manifest);
+    uint64_t free_bytes = 0;
+    if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {
+      return error_ending(k_disk_space);
+    }
+    if (package_reusable) {
+      set_status(L"Package deja telecharge et valide. Aucun nouveau telechargement necessaire...");
+    }
+    if (download_and_extract(package_reusable)) return 1;
+  }
+
+  wchar_t failure[FAILURE_TEXT_UNITS];
+  if (!activate_staged_client(s_staging, failure)) return error_ending(failure);
+  write_release_marker(s_manifest.version);
+  delete_file_quietly(s_package);
+  return ready_ending(L"Installation terminee. Pret a jouer.", stored);
+}

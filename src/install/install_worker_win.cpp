@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include "install/install_worker.h"
+
+DWORD WINAPI install_worker(LPVOID) { return static_cast<DWORD>(run_install_worker()); }
+
+int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(folder, &available, nullptr, nullptr)) return 0;
+  *free_bytes = available.QuadPart;
+  return 1;
+}
+
+int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes, count, &written, nullptr) && written == count && FlushFileBuffers(file);
+  CloseHandle(file);
+  return ok ? 1 : 0;
+}
