@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <wincred.h>
 
+#include <cstdlib>
 #include <cwchar>
 
 #include "accounts/vault.h"
