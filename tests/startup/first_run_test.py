@@ -37,8 +37,15 @@ def find_window(title, timeout=30.0, present=True):
 
 
 def press(window, key):
+    """Keys go to the focused window: the pointer over it and the focus on it first."""
+    text = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True,
+                          check=True).stdout
+    values = dict(line.split("=", 1) for line in text.split())
+    subprocess.run(["xdotool", "mousemove", str(int(values["X"]) + int(values["WIDTH"]) // 2),
+                    str(int(values["Y"]) + 5)], check=True)
     subprocess.run(["xdotool", "windowfocus", window], check=False)
-    subprocess.run(["xdotool", "key", "--window", window, key], check=True)
+    time.sleep(0.2)
+    subprocess.run(["xdotool", "key", key], check=True)
 
 
 def click(window, x, y):
