@@ -2,7 +2,10 @@
 # Sets up, builds both executables, makes the development client, publishes its release (the
 # manifest signed with the development key, the package, the individually published files),
 # extracts the client from the package and checks both with the launcher's command-line
-# modes, on the Linux port and on the Windows build under Wine (the 32-bit product where the host runs 32-bit programs, the 64-bit build otherwise).
+# modes, on the Linux port and on the Windows build under Wine (the 32-bit product where the
+# host runs 32-bit programs, the 64-bit build otherwise). Then serves that release on the local
+# release server and starts the real launcher in a fresh profile (under Xvfb when there is no
+# display) up to its ready state, with a screenshot.
 # Exits non-zero when any verdict is not the expected one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -73,6 +76,18 @@ check "$windows_preset" --verify-integrity 0 $?
 set -e
 echo "== Journal of the integrity checks: $release/extracted/launcher.log"
 tail -n 4 "$release/extracted/launcher.log" 2>/dev/null || true
+
+echo "== The launcher against the development release, served locally"
+source scripts/release-server.sh
+release_server_start
+trap 'release_server_stop; wine_stop_all' EXIT
+rm -rf "$VORNA380_RELEASE_SERVER/www"
+cp -al "$release/tree" "$VORNA380_RELEASE_SERVER/www"
+show=(python3 scripts/show-launcher.py "$root/$linux" "$root/build/main-job-profile" "$root/build/main-job/launcher-ready.png")
+[ -n "${DISPLAY:-}" ] || show=(bash scripts/with-xvfb.sh "${show[@]}")
+if ! "${show[@]}"; then
+  echo "launcher start: WRONG"; failures=$((failures + 1))
+fi
 if [ "$failures" -ne 0 ]; then
   echo "main job: $failures verdict(s) wrong"
   exit 1

@@ -5,16 +5,12 @@
 #include <cwchar>
 
 #include "core/paths.h"
+#include "core/startup.h"
 #include "integrity/verify.h"
 #include "trust/manifest.h"
 #include "trust/signature.h"
 
 namespace {
-// The interactive launcher (window, install worker, account bridge) and the self-update are
-// not part of this build yet; a command line that selects them ends at once.
-int run_interactive() { return 1; }
-int run_self_update(const wchar_t*) { return 1; }
-
 bool is_mode(int argc, wchar_t** argv, int count, const wchar_t* flag) {
   return argc == count && wcscmp(argv[1], flag) == 0;
 }
@@ -49,6 +45,6 @@ int dispatch_command_line(int argc, wchar_t** argv, const launcher_modes& modes)
 
 int launcher_main(int argc, wchar_t** argv) {
   static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check,
-                                       run_interactive};
+                                       run_interactive_start};
   return dispatch_command_line(argc, argv, modes);
 }

@@ -159,6 +159,7 @@ TEST_F(AccountVault, TheSelectionFileIsReadLeniently) {
       {utf16le(L"a\tb \t"), L"a\tb \t"},  // tabs stay
       {utf16le(L"nom") + "x", L"nom"},     // an odd last byte is dropped
       {utf16le(std::wstring(300, L'z')), std::wstring(255, L'z')},
+      {utf16le(std::wstring(255, L'y')) + "y", std::wstring(255, L'y')},  // 511 bytes
       {utf16le(L"\U0001F600 ok"), L"\U0001F600 ok"},
       {"", L""},
   };

@@ -161,57 +161,6 @@ TEST_F(WindowBehaviour, LanguageMenuOffersEnglishOnlyAsAPromise) {
   }
 }
 
-TEST_F(WindowBehaviour, AccountAreasOpenTheMenuAndAddWithoutAVaultOnlyJournals) {
-  const std::vector<recorded_menu_item> empty_vault = {
-      {IDM_NO_ACCOUNT, L"Aucun compte enregistre", MENU_GRAYED}, {0, L"", MENU_SEPARATOR},
-      {IDM_ADD_ACCOUNT, L"Ajouter un compte...", 0}};
-  // The accounts button acts although it is painted only when ready; ">" is the row until then.
-  for (int32_t state : {UI_STATE_WAIT, UI_STATE_ERROR}) {
-    g_ui_state = state;
-    for (auto point : {std::pair{500, 260}, std::pair{900, 110}, std::pair{1020, 110}}) {
-      window.clear();
-      on_left_button_up(point.first, point.second);
-      auto menus = window.of_kind("menu");
-      ASSERT_EQ(menus.size(), 1u) << point.first;
-      EXPECT_EQ(menus[0].items, empty_vault);
-      EXPECT_FALSE(window.of_kind("invalidate").empty());
-    }
-  }
-  window.clear();
-  window.menu_choice = IDM_ADD_ACCOUNT;
-  on_left_button_up(900, 110);
-  on_left_button_up(900, 330);  // the add button itself
-  EXPECT_TRUE(window.of_kind("box").empty());
-  EXPECT_EQ(journal.messages(), (std::vector<std::string>{"Ajout de compte annule ou refuse par Windows.",
-                                                          "Ajout de compte annule ou refuse par Windows."}));
-  EXPECT_FALSE(window.of_kind("invalidate").empty());
-}
-
-TEST_F(WindowBehaviour, RemoveClearsTheSelectionWithoutAskingAndTheMenuOffersItOnlyThen) {
-  on_left_button_up(1050, 110);
-  EXPECT_TRUE(window.calls.empty()) << "nothing selected, nothing to do";
-
-  wcscpy(g_selected_account, L"joueur");
-  window.menu_choice = 0;
-  on_left_button_up(900, 110);
-  ASSERT_EQ(window.of_kind("menu").size(), 1u);
-  EXPECT_EQ(window.of_kind("menu")[0].items.back(),
-            (recorded_menu_item{IDM_REMOVE_ACCOUNT, L"Retirer le compte selectionne", 0}));
-  EXPECT_STREQ(g_selected_account, L"joueur") << "dismissing the menu changes nothing";
-
-  window.clear();
-  on_left_button_up(1071, 134);
-  EXPECT_STREQ(g_selected_account, L"");
-  EXPECT_TRUE(window.of_kind("box").empty());
-  EXPECT_FALSE(window.of_kind("invalidate").empty());
-
-  wcscpy(g_selected_account, L"autre");
-  window.clear();
-  window.menu_choice = IDM_REMOVE_ACCOUNT;
-  on_left_button_up(482, 298);
-  EXPECT_STREQ(g_selected_account, L"");
-}
-
 TEST_F(WindowBehaviour, PlayActsOnlyWhenReadyAndReportsWhatFailed) {
   on_left_button_up(300, 270);  // wait state: the status line lies there, nothing happens
   on_left_button_up(1020, 100);

@@ -1,0 +1,94 @@
+#include "core/startup.h"
+
+#include <cwchar>
+
+#include "accounts/accounts.h"
+#include "core/paths.h"
+#include "ui/window.h"
+
+namespace {
+const wchar_t k_already_open[] = L"Le launcher Vorna380 est deja ouvert.";
+const wchar_t k_install_failed[] = L"Impossible d'installer le launcher dans le profil Windows.";
+const wchar_t k_relaunch_failed[] = L"Le launcher installe ne peut pas etre relance.";
+const wchar_t k_worker_failed[] = L"Impossible de demarrer la verification.";
+
+// Both paths are PATH_UNITS buffers of their own, so that no mode touches the other's.
+wchar_t g_executable[PATH_UNITS];
+wchar_t g_installed[PATH_UNITS];
+
+int installation_failure() {
+  close_instance_lock();
+  show_startup_box(k_install_failed, BOX_ERROR);
+  return 1;
+}
+
+// Runs from the installed place from now on: -1 to go on, otherwise the exit code.
+int install_into_profile() {
+  if (same_launcher_path(g_executable, g_installed)) return -1;
+  if (!copy_launcher(g_executable, g_installed)) return installation_failure();
+  release_instance_lock();
+  if (start_installed_launcher(g_installed, g_root)) return 0;
+  show_startup_box(k_relaunch_failed, BOX_ERROR);
+  return 1;
+}
+
+int graphics_failure() {
+  show_startup_box(k_graphics_failure_text, BOX_ERROR);
+  dispose_ui_assets();
+  close_instance_lock();
+  return 1;
+}
+
+void shut_down() {
+  close_install_worker_thread();
+  stop_account_bridge();
+  dispose_ui_assets();
+  release_instance_lock();
+}
+}  // namespace
+
+unsigned long parse_process_id(const wchar_t* text) { return wcstoul(text, nullptr, 10); }
+
+int run_interactive_start() {
+  if (!take_instance_lock()) {
+    show_startup_box(k_already_open, BOX_INFORMATION);
+    return 0;
+  }
+  static wchar_t data_folder[PATH_UNITS];
+  if (!running_executable_path(g_executable) || !user_data_folder(data_folder)) return installation_failure();
+  join_path(g_root, data_folder, L"Vorna380");
+  join_path(g_client, g_root, L"Client");
+  join_path(g_log, g_root, L"launcher.log");
+  join_path(g_installed, g_root, k_installed_launcher_name);
+  if (!ensure_directory(g_root)) return installation_failure();
+  int relaunched = install_into_profile();
+  if (relaunched >= 0) return relaunched;
+
+  load_selected_account();
+  start_account_bridge();
+  if (!start_ui_graphics()) return graphics_failure();
+  if (!create_launcher_window()) {
+    dispose_ui_assets();
+    close_instance_lock();
+    return 1;
+  }
+  if (!start_install_worker_thread()) {
+    g_window_calls->message_box(k_worker_failed, L"Vorna380", BOX_ERROR);
+    g_window_calls->destroy();
+  }
+  run_message_loop();
+  shut_down();
+  return 0;
+}
+
+int run_self_update(const wchar_t* process_id) {
+  unsigned long id = parse_process_id(process_id);
+  if (id == 0 || !wait_for_process_end(id)) pause_ms(SELF_UPDATE_PAUSE_MS);
+  static wchar_t data_folder[PATH_UNITS];
+  static wchar_t root[PATH_UNITS];
+  if (!running_executable_path(g_executable) || !user_data_folder(data_folder)) return 2;
+  join_path(root, data_folder, L"Vorna380");
+  join_path(g_installed, root, k_installed_launcher_name);
+  if (!ensure_directory(root) || !copy_launcher(g_executable, g_installed)) return 3;
+  return start_installed_launcher(g_installed, root) ? 0 : 4;
+}

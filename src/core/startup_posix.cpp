@@ -1,0 +1,196 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/paths.h"
+#include "core/startup.h"
+#include "core/system_path_posix.h"
+#include "core/text.h"
+#include "install/install_worker.h"
+
+extern char** environ;
+
+const wchar_t k_installed_launcher_name[] = L"vorna380-launcher";
+
+namespace {
+int g_instance_lock = -1;
+pthread_t g_worker_thread;
+bool g_worker_started = false;
+
+// $XDG_RUNTIME_DIR, or a folder of the user's own under the temporary folder.
+bool lock_folder(char* folder, size_t size) {
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') return snprintf(folder, size, "%s", runtime) < static_cast<int>(size);
+  const char* temporary = getenv("TMPDIR");
+  if (temporary == nullptr || temporary[0] != '/') temporary = "/tmp";
+  if (snprintf(folder, size, "%s/vorna380-%lu", temporary, static_cast<unsigned long>(getuid())) >= static_cast<int>(size))
+    return false;
+  if (mkdir(folder, 0700) != 0 && errno != EEXIST) return false;
+  // Somebody else's folder of that name is not ours to lock in.
+  struct stat info;
+  return lstat(folder, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 022) == 0;
+}
+
+int open_pidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+}  // namespace
+
+int take_instance_lock() {
+  char path[PATH_MAX];
+  if (!lock_folder(path, sizeof path)) return 0;
+  size_t used = strlen(path);
+  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >= static_cast<int>(sizeof path - used))
+    return 0;
+  g_instance_lock = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (g_instance_lock >= 0 && flock(g_instance_lock, LOCK_EX | LOCK_NB) == 0) return 1;
+  close_instance_lock();
+  return 0;
+}
+
+void release_instance_lock() {
+  if (g_instance_lock < 0) return;
+  flock(g_instance_lock, LOCK_UN);
+  close_instance_lock();
+}
+
+void close_instance_lock() {
+  if (g_instance_lock >= 0) close(g_instance_lock);
+  g_instance_lock = -1;
+}
+
+int running_executable_path(wchar_t* path) {
+  char native[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", native, sizeof native - 1);
+  if (length <= 0) return 0;
+  size_t units = utf8_to_wide(native, static_cast<size_t>(length), path, PATH_UNITS - 1);
+  if (units == 0) return 0;
+  path[units] = L'\0';
+  return 1;
+}
+
+// $XDG_DATA_HOME, or ~/.local/share; an unusable value counts as unset.
+int user_data_folder(wchar_t* folder) {
+  char native[PATH_MAX];
+  const char* data = getenv("XDG_DATA_HOME");
+  const char* home = getenv("HOME");
+  int written;
+  if (data != nullptr && data[0] == '/') {
+    written = snprintf(native, sizeof native, "%s", data);
+  } else if (home != nullptr && home[0] == '/') {
+    written = snprintf(native, sizeof native, "%s/.local/share", home);
+  } else {
+    return 0;
+  }
+  if (written <= 0 || written >= static_cast<int>(sizeof native)) return 0;
+  size_t units = utf8_to_wide(native, static_cast<size_t>(written), folder, PATH_UNITS - 1);
+  if (units == 0) return 0;
+  folder[units] = L'\0';
+  return ensure_directory(folder);
+}
+
+int same_launcher_path(const wchar_t* a, const wchar_t* b) { return wcscmp(a, b) == 0; }
+
+// Written beside the target and renamed over it, so that a running launcher keeps its file and
+// a failed copy leaves the installed one as it was.
+int copy_launcher(const wchar_t* from, const wchar_t* to) {
+  utf8_path source(from);
+  utf8_path target(to);
+  if (!source.ok() || !target.ok()) return 0;
+  char temporary[PATH_MAX];
+  if (snprintf(temporary, sizeof temporary, "%s.copy", target.text) >= static_cast<int>(sizeof temporary)) return 0;
+  int in = open(source.text, O_RDONLY | O_CLOEXEC);
+  if (in < 0) return 0;
+  int out = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  bool ok = out >= 0;
+  char buffer[65536];
+  while (ok) {
+    ssize_t got = read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < got;) {
+      ssize_t n = write(out, buffer + done, static_cast<size_t>(got - done));
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (ok) done += n;
+    }
+  }
+  close(in);
+  if (out >= 0) {
+    ok = ok && fchmod(out, 0755) == 0 && fsync(out) == 0;
+    ok = close(out) == 0 && ok;
+  }
+  ok = ok && rename(temporary, target.text) == 0;
+  if (!ok) unlink(temporary);
+  return ok;
+}
+
+int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
+  utf8_path program(path);
+  utf8_path folder(root);
+  if (!program.ok() || !folder.ok()) return 0;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  if (posix_spawn_file_actions_init(&actions) != 0) return 0;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return 0;
+  }
+  char* arguments[] = {program.text, nullptr};
+  pid_t child = 0;
+  int started = posix_spawn_file_actions_addchdir_np(&actions, folder.text) == 0 &&
+                posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) == 0 &&
+                posix_spawn(&child, program.text, &actions, &attributes, arguments, environ) == 0;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return started;
+}
+
+int wait_for_process_end(unsigned long process_id) {
+  if (process_id > static_cast<unsigned long>(INT_MAX)) return 0;
+  int process = open_pidfd(static_cast<pid_t>(process_id));
+  if (process < 0) return 0;
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long spent = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (spent >= SELF_UPDATE_WAIT_MS) break;
+    pollfd watched = {process, POLLIN, 0};
+    int ready = poll(&watched, 1, static_cast<int>(SELF_UPDATE_WAIT_MS - spent));
+    if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+  }
+  close(process);
+  return 1;
+}
+
+void pause_ms(unsigned milliseconds) {
+  timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int start_install_worker_thread() {
+  g_worker_started = pthread_create(&g_worker_thread, nullptr, install_worker, nullptr) == 0;
+  return g_worker_started;
+}
+
+// The worker is never waited for: it ends with the process.
+void close_install_worker_thread() {
+  if (g_worker_started) pthread_detach(g_worker_thread);
+  g_worker_started = false;
+}

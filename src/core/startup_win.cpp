@@ -1,0 +1,73 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "core/paths.h"
+#include "core/startup.h"
+#include "install/install_worker.h"
+
+const wchar_t k_installed_launcher_name[] = L"Vorna380-Launcher.exe";
+
+namespace {
+HANDLE g_instance_lock = nullptr;
+HANDLE g_worker_thread = nullptr;
+}  // namespace
+
+int take_instance_lock() {
+  g_instance_lock = CreateMutexW(nullptr, TRUE, L"Local\\Vorna380SecureLauncherV1");
+  if (g_instance_lock != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) return 1;
+  close_instance_lock();
+  return 0;
+}
+
+void release_instance_lock() {
+  if (g_instance_lock == nullptr) return;
+  ReleaseMutex(g_instance_lock);
+  close_instance_lock();
+}
+
+void close_instance_lock() {
+  if (g_instance_lock != nullptr) CloseHandle(g_instance_lock);
+  g_instance_lock = nullptr;
+}
+
+int running_executable_path(wchar_t* path) {
+  DWORD length = GetModuleFileNameW(nullptr, path, PATH_UNITS);
+  return length != 0 && length < PATH_UNITS;
+}
+
+int user_data_folder(wchar_t* folder) {
+  return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                    folder));
+}
+
+int same_launcher_path(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }
+
+int copy_launcher(const wchar_t* from, const wchar_t* to) { return CopyFileW(from, to, FALSE) != 0; }
+
+int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
+  HINSTANCE result = ShellExecuteW(nullptr, L"open", path, nullptr, root, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+int wait_for_process_end(unsigned long process_id) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process_id));
+  if (process == nullptr) return 0;
+  WaitForSingleObject(process, SELF_UPDATE_WAIT_MS);
+  CloseHandle(process);
+  return 1;
+}
+
+void pause_ms(unsigned milliseconds) { Sleep(milliseconds); }
+
+int start_install_worker_thread() {
+  g_worker_thread = CreateThread(nullptr, 0, install_worker, nullptr, 0, nullptr);
+  return g_worker_thread != nullptr;
+}
+
+void close_install_worker_thread() {
+  if (g_worker_thread != nullptr) CloseHandle(g_worker_thread);
+  g_worker_thread = nullptr;
+}

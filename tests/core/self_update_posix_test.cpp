@@ -1,0 +1,99 @@
+// --apply-self-update as a process on Linux, in a profile of its own. The test holds the
+// instance lock, so the installed copy that the mode starts finds another launcher open and
+// ends at once (no display: its box goes to the standard error).
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "support/test_support.h"
+
+namespace {
+class SelfUpdate : public ::testing::Test {
+ protected:
+  temp_dir profile;
+  int lock = -1;
+
+  void SetUp() override {
+    ASSERT_TRUE(make_dirs(profile / L"data") && make_dirs(profile / L"run"));
+    setenv("XDG_DATA_HOME", to_utf8(profile / L"data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", to_utf8(profile / L"run").c_str(), 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    lock = open(to_utf8(profile / L"run/Vorna380SecureLauncherV1.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  }
+  void TearDown() override {
+    if (lock >= 0) close(lock);
+  }
+
+  std::wstring installed() { return profile / L"data/Vorna380/vorna380-launcher"; }
+
+  // Exit code and seconds taken.
+  std::pair<int, double> update(const std::wstring& id) {
+    auto start = std::chrono::steady_clock::now();
+    int code = run_program({launcher_path(), L"--apply-self-update", id}, 60000);
+    return {code, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+  }
+
+  void expect_installed_copy() {
+    struct stat info;
+    ASSERT_EQ(stat(to_utf8(installed()).c_str(), &info), 0);
+    EXPECT_TRUE(info.st_mode & S_IXUSR) << "the copy keeps its execute bit";
+    EXPECT_TRUE(read_bytes(installed()) == read_bytes(launcher_path())) << "the copy is the running executable";
+  }
+};
+}  // namespace
+
+TEST_F(SelfUpdate, WithoutAProcessToWaitForItPausesThenInstallsAndStarts) {
+  ASSERT_TRUE(make_dirs(profile / L"data/Vorna380"));
+  for (const wchar_t* id : {L"0", L"abc", L"  +0x"}) {
+    remove_tree(installed());  // the copy started last may still run from it
+    ASSERT_TRUE(write_bytes(installed(), "old launcher"));
+    auto [code, seconds] = update(id);
+    EXPECT_EQ(code, 0) << id;
+    EXPECT_GE(seconds, 1.5) << id;
+    EXPECT_LT(seconds, 10) << id;
+    expect_installed_copy();
+  }
+}
+
+TEST_F(SelfUpdate, WaitsForTheNamedProcessToEnd) {
+  intptr_t sleeper = start_program({L"/bin/sleep", L"0.3"});
+  ASSERT_NE(sleeper, 0);
+  auto [code, seconds] = update(std::to_wstring(sleeper));
+  wait_program(sleeper, 5000);
+  EXPECT_EQ(code, 0);
+  EXPECT_GE(seconds, 0.25);
+  EXPECT_LT(seconds, 1.4) << "waited for the process, not the fixed pause";
+  expect_installed_copy();
+}
+
+TEST_F(SelfUpdate, AProcessThatOutlivesTheWaitDelaysTheCopyBy30Seconds) {
+  intptr_t sleeper = start_program({L"/bin/sleep", L"60"});
+  ASSERT_NE(sleeper, 0);
+  auto [code, seconds] = update(std::to_wstring(sleeper));
+  kill(static_cast<pid_t>(sleeper), SIGTERM);
+  wait_program(sleeper, 5000);
+  EXPECT_EQ(code, 0);
+  EXPECT_GE(seconds, 30);
+  EXPECT_LT(seconds, 40);
+  expect_installed_copy();
+}
+
+TEST_F(SelfUpdate, ReportsAMissingDataFolderAndAFailedCopyByExitCode) {
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("HOME");
+  EXPECT_EQ(update(L"0").first, 2) << "no data folder";
+
+  setenv("XDG_DATA_HOME", to_utf8(profile / L"data").c_str(), 1);
+  ASSERT_TRUE(write_bytes(profile / L"data/Vorna380", "a file where the root should be"));
+  EXPECT_EQ(update(L"0").first, 3);
+  EXPECT_EQ(read_bytes(profile / L"data/Vorna380"), "a file where the root should be");
+}
