@@ -7,9 +7,11 @@ at once; a release with a wrong signature shows the security box, and acknowledg
 the launcher with 0.
 
     first_run_test.py --launcher PROGRAM --fixtures FOLDER --out FOLDER --flavour NAME
+                      [--wine win32|win64 --powershell STANDIN]
 """
 import argparse
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -19,6 +21,7 @@ import time
 WINDOW_TITLE = "Vorna380 - installation securisee"
 READY_LINE = "Installation terminee. Pret a jouer."
 SKIP = 77
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 class Failure(Exception):
@@ -86,9 +89,11 @@ def serve(server, fixtures, name):
 
 
 class Profile:
-    def __init__(self, out, flavour):
+    """A fresh profile for the Linux port: data and runtime folders of its own."""
+
+    def __init__(self, args):
         self.folder = tempfile.mkdtemp(prefix="vorna380-first-run-")
-        self.out, self.flavour = out, flavour
+        self.out, self.flavour = args.out, args.flavour
         self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(self.folder, "data"),
                         XDG_RUNTIME_DIR=os.path.join(self.folder, "run"))
         os.makedirs(self.env["XDG_DATA_HOME"])
@@ -99,14 +104,27 @@ class Profile:
 
     def start(self, program):
         # No pipe: the installed copy it starts would keep it open.
-        return subprocess.Popen([program], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return subprocess.Popen(self.command(program), env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
 
-    def journal_has(self, line):
+    def command(self, program):
+        return [program]
+
+    def start_installed(self):
+        return self.start(self.installed)
+
+    def installed_runs(self):
+        return running(self.installed)
+
+    def journal_text(self):
         try:
             with open(self.journal, encoding="utf-8") as journal:
-                return line in journal.read()
+                return journal.read()
         except OSError:
-            return False
+            return ""
+
+    def journal_has(self, line):
+        return line in self.journal_text()
 
     def shot(self, name):
         os.makedirs(self.out, exist_ok=True)
@@ -115,9 +133,63 @@ class Profile:
         print("screenshot:", path)
 
     def remove(self):
-        for pid in running(self.installed):
+        for pid in self.installed_runs():
             os.kill(pid, 9)
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class WineProfile(Profile):
+    """The Windows build in the display prefix of wine-display-run.sh, whose local
+    application-data folder is emptied of the launcher first. The test's PowerShell stand-in
+    lies beside the installed launcher, where its CreateProcessW looks first."""
+
+    def __init__(self, args):
+        self.out, self.flavour, self.arch = args.out, args.flavour, args.wine
+        self.prefix = os.environ["VORNA380_WINEPREFIX_" + args.wine.upper()]
+        user = os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+        self.root = os.path.join(self.prefix, "drive_c", "users", user, "AppData", "Local", "Vorna380")
+        self.installed = os.path.join(self.root, "Vorna380-Launcher.exe")
+        self.windows_installed = "C:\\users\\%s\\AppData\\Local\\Vorna380\\Vorna380-Launcher.exe" % user
+        self.journal = os.path.join(self.root, "launcher.log")
+        self.env = dict(os.environ)
+        self.folder = None
+        self.runner = [os.path.join(REPO, "scripts", "wine-run.sh"), self.arch]
+        # Boxes of an unmanaged window close at once under a bare X server.
+        subprocess.run(self.runner + ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d",
+                                      "N", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        shutil.rmtree(self.root, ignore_errors=True)
+        os.makedirs(self.root)
+        shutil.copy(args.powershell, os.path.join(self.root, "powershell.exe"))
+
+    def command(self, program):
+        return self.runner + [program]
+
+    def start_installed(self):
+        # By its Windows name, as the shell would start it: the launcher compares that name.
+        return self.start(self.windows_installed)
+
+    def installed_runs(self):
+        """Wine processes of this prefix running the installed launcher."""
+        pids = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    command = f.read().decode("utf-8", "replace").lower()
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environment = f.read().split(b"\0")
+            except OSError:
+                continue
+            if (self.windows_installed.lower() in command
+                    and ("WINEPREFIX=" + self.prefix).encode() in environment):
+                pids.append(int(entry))
+        return pids
+
+    def remove(self):
+        for pid in self.installed_runs():
+            os.kill(pid, 9)
+        shutil.rmtree(self.root, ignore_errors=True)
 
 
 def wait_exit(process, expected, timeout=30):
@@ -136,41 +208,41 @@ def run(args, profile):
 
     # First start: installs itself, starts the installed copy, ends with 0.
     wait_exit(profile.start(args.launcher), 0)
-    if not os.access(profile.installed, os.X_OK):
+    if not os.path.isfile(profile.installed) or not (args.wine or os.access(profile.installed, os.X_OK)):
         raise Failure("no executable installed launcher at " + profile.installed)
-    wait_until(lambda: running(profile.installed), 10, "the installed copy is not running")
+    wait_until(profile.installed_runs, 10, "the installed copy is not running")
     window = find_window(WINDOW_TITLE)
     wait_until(lambda: profile.journal_has(READY_LINE), 240, "the journal never reached the ready line")
     time.sleep(0.5)
     profile.shot("first-run-ready")
 
     # A second start while one runs.
-    second = profile.start(profile.installed)
+    second = profile.start_installed()
     box = find_window("Vorna380", timeout=15)
     press(box, "Return")
     wait_exit(second, 0)
-    if len(running(profile.installed)) != 1:
+    if len(profile.installed_runs()) != 1:
         raise Failure("the second start disturbed the first launcher")
 
     # Closing the ready window ends the launcher and leaves nothing behind.
     click(window, 1088, 16)
-    wait_until(lambda: not running(profile.installed), 15, "the launcher still runs after closing")
+    wait_until(lambda: not profile.installed_runs(), 15, "the launcher still runs after closing")
 
     # The installed launcher started directly: ready at once, closed with 0.
-    again = profile.start(profile.installed)
+    again = profile.start_installed()
     window = find_window(WINDOW_TITLE)
-    lines = open(profile.journal, encoding="utf-8").read().count(READY_LINE)
-    wait_until(lambda: open(profile.journal, encoding="utf-8").read().count(READY_LINE) > lines, 60,
+    lines = profile.journal_text().count(READY_LINE)
+    wait_until(lambda: profile.journal_text().count(READY_LINE) > lines, 120,
                "the second run did not reach the ready line")
     time.sleep(0.3)
     click(window, 1088, 16)
     wait_exit(again, 0)
-    if running(profile.installed):
+    if profile.installed_runs():
         raise Failure("a process is left after closing")
 
     # A release whose signature is wrong.
     serve(server, args.fixtures, "bad-signature")
-    broken = profile.start(profile.installed)
+    broken = profile.start_installed()
     box = find_window("Vorna380 - securite", timeout=60)
     time.sleep(0.3)
     profile.shot("bad-signature")
@@ -184,6 +256,8 @@ def main():
     parser.add_argument("--fixtures", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--flavour", required=True)
+    parser.add_argument("--wine", choices=("win32", "win64"))
+    parser.add_argument("--powershell", help="the PowerShell stand-in (Windows build)")
     args = parser.parse_args()
     if not os.environ.get("VORNA380_RELEASE_SERVER"):
         if os.environ.get("CI", "") not in ("", "0", "false"):
@@ -191,7 +265,7 @@ def main():
             return 1
         print("no release server: start it with scripts/release-server.sh (see README)")
         return SKIP
-    profile = Profile(args.out, args.flavour)
+    profile = WineProfile(args) if args.wine else Profile(args)
     try:
         run(args, profile)
     except Failure as failure:
@@ -200,7 +274,7 @@ def main():
             profile.shot("failure")
         except Exception:
             pass
-        print("journal:\n" + (open(profile.journal, encoding="utf-8").read() if os.path.exists(profile.journal) else ""))
+        print("journal:\n" + profile.journal_text())
         return 1
     finally:
         profile.remove()
