@@ -20,6 +20,7 @@ import time
 
 WINDOW_TITLE = "Vorna380 - installation securisee"
 READY_LINE = "Installation terminee. Pret a jouer."
+READY_ENDING = "Pret a jouer."
 SKIP = 77
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -231,8 +232,9 @@ def run(args, profile):
     # The installed launcher started directly: ready at once, closed with 0.
     again = profile.start_installed()
     window = find_window(WINDOW_TITLE)
-    lines = profile.journal_text().count(READY_LINE)
-    wait_until(lambda: profile.journal_text().count(READY_LINE) > lines, 120,
+    # Already installed, it finds the client valid: "Client officiel valide. Pret a jouer."
+    lines = profile.journal_text().count(READY_ENDING)
+    wait_until(lambda: profile.journal_text().count(READY_ENDING) > lines, 120,
                "the second run did not reach the ready line")
     time.sleep(0.3)
     click(window, 1088, 16)
