@@ -4,7 +4,8 @@ against the release server (VORNA380_RELEASE_SERVER): the built launcher install
 ends; the installed copy reaches the ready state; a second start while it runs says so and
 ends with 0; closing ends it and leaves no process; a start of the installed launcher is ready
 at once; a release with a wrong signature shows the security box, and acknowledging it ends
-the launcher with 0.
+the launcher with 0; --apply-self-update replaces and starts the installed launcher, or ends
+with 3 when its root cannot be made.
 
     first_run_test.py --launcher PROGRAM --fixtures FOLDER --out FOLDER --flavour NAME
                       [--wine win32|win64 --powershell STANDIN]
@@ -103,9 +104,9 @@ class Profile:
         self.installed = os.path.join(self.root, "vorna380-launcher")
         self.journal = os.path.join(self.root, "launcher.log")
 
-    def start(self, program):
+    def start(self, program, *arguments):
         # No pipe: the installed copy it starts would keep it open.
-        return subprocess.Popen(self.command(program), env=self.env, stdout=subprocess.DEVNULL,
+        return subprocess.Popen(self.command(program) + list(arguments), env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def command(self, program):
@@ -230,17 +231,9 @@ def run(args, profile):
     wait_until(lambda: not profile.installed_runs(), 15, "the launcher still runs after closing")
 
     # The installed launcher started directly: ready at once, closed with 0.
-    again = profile.start_installed()
-    window = find_window(WINDOW_TITLE)
     # Already installed, it finds the client valid: "Client officiel valide. Pret a jouer."
     lines = profile.journal_text().count(READY_ENDING)
-    wait_until(lambda: profile.journal_text().count(READY_ENDING) > lines, 120,
-               "the second run did not reach the ready line")
-    time.sleep(0.3)
-    click(window, 1088, 16)
-    wait_exit(again, 0)
-    if profile.installed_runs():
-        raise Failure("a process is left after closing")
+    close_when_ready(profile, lines, profile.start_installed())
 
     # A release whose signature is wrong.
     serve(server, args.fixtures, "bad-signature")
@@ -250,6 +243,52 @@ def run(args, profile):
     profile.shot("bad-signature")
     press(box, "Return")
     wait_exit(broken, 0)
+
+    # --apply-self-update from the build folder, with no process to wait for: it pauses, puts
+    # the running executable over the installed launcher and starts that.
+    serve(server, args.fixtures, "good")
+    for argument in ("0", "no digits"):
+        with open(profile.installed, "wb") as old:
+            old.write(b"an older launcher")
+        lines = profile.journal_text().count(READY_ENDING)
+        started = time.monotonic()
+        wait_exit(profile.start(args.launcher, "--apply-self-update", argument), 0)
+        if time.monotonic() - started < 1.5:
+            raise Failure("--apply-self-update %r did not pause first" % argument)
+        with open(profile.installed, "rb") as new, open(args.launcher, "rb") as built:
+            if new.read() != built.read():
+                raise Failure("--apply-self-update %r did not install the running executable" % argument)
+        wait_until(profile.installed_runs, 10, "--apply-self-update did not start the installed launcher")
+        close_when_ready(profile, lines)
+
+    # Its root taken by a file: the copy fails, exit code 3, and the file is left alone.
+    aside = profile.root + ".aside"
+    os.rename(profile.root, aside)
+    try:
+        with open(profile.root, "wb") as blocker:
+            blocker.write(b"not a folder")
+        wait_exit(profile.start(args.launcher, "--apply-self-update", "0"), 3)
+        with open(profile.root, "rb") as blocker:
+            if blocker.read() != b"not a folder":
+                raise Failure("--apply-self-update changed the file at its root")
+    finally:
+        if os.path.isfile(profile.root):
+            os.remove(profile.root)
+        os.rename(aside, profile.root)
+
+
+def close_when_ready(profile, lines, process=None):
+    """Waits for the running installed launcher's ready line after the first lines of them,
+    closes its window and checks that nothing is left (and, for a process of ours, its exit
+    code 0)."""
+    window = find_window(WINDOW_TITLE)
+    wait_until(lambda: profile.journal_text().count(READY_ENDING) > lines, 120,
+               "the launcher did not reach a ready line")
+    time.sleep(0.3)
+    click(window, 1088, 16)
+    if process is not None:
+        wait_exit(process, 0)
+    wait_until(lambda: not profile.installed_runs(), 15, "a process is left after closing")
 
 
 def main():
