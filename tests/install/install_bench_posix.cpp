@@ -17,5 +17,10 @@ int main(int argc, char** argv) {
   copy_text(g_root, PATH_UNITS, root);
   join_path(g_client, g_root, L"Client");
   join_path(g_log, g_root, L"launcher.log");
+  // The interactive start makes its root before the worker runs.
+  if (!ensure_directory(g_root)) {
+    fprintf(stderr, "install_bench: cannot make %s\n", argv[1]);
+    return 1;
+  }
   return run_install_worker();
 }
