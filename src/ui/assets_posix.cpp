@@ -38,20 +38,20 @@ const embedded_art k_art[IMAGE_RESOURCE_COUNT] = {
     ART_ENTRY(206), ART_ENTRY(207), ART_ENTRY(208), ART_ENTRY(209),
 };
 
-struct font_spec {
+struct font_size_and_weight {
   int height;
   PangoWeight weight;
 };
 // Title, subtitle, status and detail: character heights in pixels and weights.
-const font_spec k_fonts[4] = {
+const font_size_and_weight k_fonts[4] = {
     {32, PANGO_WEIGHT_BOLD}, {16, PANGO_WEIGHT_SEMIBOLD}, {18, PANGO_WEIGHT_SEMIBOLD}, {14, PANGO_WEIGHT_NORMAL}};
 PangoFontDescription* g_fonts[4];
 
-PangoFontDescription* make_font(const font_spec& spec) {
+PangoFontDescription* make_font(const font_size_and_weight& wanted) {
   PangoFontDescription* font = pango_font_description_new();
   pango_font_description_set_family(font, "Segoe UI");
-  pango_font_description_set_absolute_size(font, spec.height * PANGO_SCALE);
-  pango_font_description_set_weight(font, spec.weight);
+  pango_font_description_set_absolute_size(font, wanted.height * PANGO_SCALE);
+  pango_font_description_set_weight(font, wanted.weight);
   return font;
 }
 }  // namespace
