@@ -12,13 +12,10 @@ int launch_game() {
   uint32_t error = 0;
   if (!start_game_process(path, g_client, &error)) {
     wchar_t line[512];
-    text_builder builder = {line, sizeof line / sizeof line[0], 0};
-    line[0] = L'\0';
-    builder_append(&builder, L"Echec ouverture Tarvo.exe (");
-    builder_append(&builder, k_system_error_label);
-    builder_append_char(&builder, L' ');
-    builder_append_uint(&builder, error, 1);
-    builder_append(&builder, L").");
+    text_builder builder = start_text(line, sizeof line / sizeof line[0]);
+    builder_append(&builder, L"Echec ouverture Tarvo.exe ");
+    builder_append_error_code(&builder, error);
+    builder_append_char(&builder, L'.');
     write_log(line);
     return 0;
   }

@@ -63,18 +63,22 @@ void log_windows_error(const wchar_t* prefix, uint32_t code) {
   }
 
   wchar_t line[ERROR_LINE_UNITS];
-  text_builder builder = {line, ERROR_LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder builder = start_text(line, ERROR_LINE_UNITS);
   builder_append(&builder, prefix);
-  builder_append(&builder, L" (");
-  builder_append(&builder, k_system_error_label);
   builder_append_char(&builder, L' ');
-  builder_append_uint(&builder, code, 1);
-  builder_append_char(&builder, L')');
+  builder_append_error_code(&builder, code);
   if (length > 0) {
     builder_append(&builder, L": ");
     builder_append(&builder, text);
   }
   builder_append_char(&builder, L'.');
   write_log(line);
+}
+
+void builder_append_error_code(text_builder* builder, uint32_t code) {
+  builder_append_char(builder, L'(');
+  builder_append(builder, k_system_error_label);
+  builder_append_char(builder, L' ');
+  builder_append_uint(builder, code, 1);
+  builder_append_char(builder, L')');
 }

@@ -14,3 +14,8 @@ void log_windows_error(const wchar_t* prefix, uint32_t code);
 // The words naming the kind of error code in a journal line ("erreur Windows", on Linux
 // "erreur systeme").
 extern const wchar_t k_system_error_label[];
+
+// Appends "(erreur Windows code)" (on Linux "(erreur systeme code)"), as journal lines and
+// failure texts name an error code.
+struct text_builder;
+void builder_append_error_code(text_builder* builder, uint32_t code);

@@ -7,6 +7,11 @@ void copy_text(wchar_t* output, size_t capacity, const wchar_t* text) {
   builder_append(&builder, text);
 }
 
+text_builder start_text(wchar_t* output, size_t capacity) {
+  output[0] = L'\0';
+  return {output, capacity, 0};
+}
+
 void builder_append_char(text_builder* builder, wchar_t unit) {
   if (builder->length + 1 < builder->capacity) {
     builder->output[builder->length++] = unit;

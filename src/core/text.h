@@ -13,6 +13,8 @@ struct text_builder {
   size_t capacity;
   size_t length;
 };
+// An empty builder over output (capacity at least 1).
+text_builder start_text(wchar_t* output, size_t capacity);
 void builder_append(text_builder* builder, const wchar_t* text);
 void builder_append_char(text_builder* builder, wchar_t unit);
 // Decimal, left-padded with zeros to at least min_digits.

@@ -17,21 +17,15 @@ wchar_t s_rollback[PATH_UNITS];
 
 // "<text before>(<label> <code>)<text after>" into the failure buffer.
 void format_failure(wchar_t* failure, const wchar_t* before, uint32_t code, const wchar_t* after) {
-  text_builder text = {failure, FAILURE_TEXT_UNITS, 0};
-  failure[0] = L'\0';
+  text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
   builder_append(&text, before);
-  builder_append(&text, L"(");
-  builder_append(&text, k_system_error_label);
-  builder_append_char(&text, L' ');
-  builder_append_uint(&text, code, 1);
-  builder_append(&text, L")");
+  builder_append_error_code(&text, code);
   builder_append(&text, after);
 }
 
 void journal_with_path(const wchar_t* prefix, const wchar_t* path) {
   wchar_t line[LINE_UNITS];
-  text_builder text = {line, LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder text = start_text(line, LINE_UNITS);
   builder_append(&text, prefix);
   builder_append(&text, path);
   write_log(line);
@@ -102,8 +96,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
   }
   // The text sends the player to the journal: the old client's only copy is named here.
   journal_with_path(L"Dossier de secours de l'ancien client: ", rollback);
-  text_builder text = {failure, FAILURE_TEXT_UNITS, 0};
-  failure[0] = L'\0';
+  text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
   builder_append(&text, L"Activation interrompue (erreur ");
   builder_append_uint(&text, activation_error, 1);
   builder_append(&text, L") et restauration bloquee (erreur ");
@@ -138,8 +131,7 @@ int move_directory_with_retry(const wchar_t* source, const wchar_t* destination,
 }
 
 void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLBACK_NAME_UNITS]) {
-  text_builder text = {name, ROLLBACK_NAME_UNITS, 0};
-  name[0] = L'\0';
+  text_builder text = start_text(name, ROLLBACK_NAME_UNITS);
   builder_append(&text, L"Client.rollback.");
   append_hex8(&text, static_cast<uint32_t>(system_time >> 32));
   append_hex8(&text, static_cast<uint32_t>(system_time));

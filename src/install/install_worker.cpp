@@ -40,8 +40,7 @@ wchar_t s_mark_temporary[PATH_UNITS];
 release_manifest s_manifest;
 
 void origin_url(wchar_t url[URL_UNITS], const wchar_t* path) {
-  text_builder text = {url, URL_UNITS, 0};
-  url[0] = L'\0';
+  text_builder text = start_text(url, URL_UNITS);
   builder_append(&text, VORNA380_RELEASE_ORIGIN);
   builder_append(&text, path);
 }
@@ -81,8 +80,7 @@ int load_manifest() {
 
 void journal_older_release(uint64_t served, uint64_t stored) {
   wchar_t line[LINE_UNITS];
-  text_builder text = {line, LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder text = start_text(line, LINE_UNITS);
   builder_append(&text, L"Release servie de sequence ");
   if (served == 0) {
     builder_append(&text, L"absente");

@@ -53,8 +53,7 @@ int refresh_pinned_files(const release_manifest* manifest) {
   for (const pinned_row& row : k_pinned_rows) {
     if (row.status != nullptr) set_status(row.status);
     wchar_t url[PINNED_URL_UNITS];
-    text_builder text = {url, PINNED_URL_UNITS, 0};
-    url[0] = L'\0';
+    text_builder text = start_text(url, PINNED_URL_UNITS);
     builder_append(&text, VORNA380_RELEASE_ORIGIN);
     builder_append(&text, row.server_path);
     const wchar_t* digest = row.digest != nullptr ? row.digest : manifest->integrity_sha256;

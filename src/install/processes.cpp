@@ -24,8 +24,7 @@ int image_inside_folder(const wchar_t* image, const wchar_t* folder) {
 
 void journal_client_process(uint32_t id, const wchar_t* image) {
   wchar_t line[CLOSING_LINE_UNITS];
-  text_builder text = {line, CLOSING_LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder text = start_text(line, CLOSING_LINE_UNITS);
   builder_append(&text, L"Fermeture du processus Vorna380 ");
   builder_append_uint(&text, id, 1);
   builder_append(&text, L" avant activation: ");

@@ -10,8 +10,7 @@ constexpr size_t ATTEMPT_LINE_UNITS = 192;
 
 void journal_attempt(const wchar_t* before, unsigned attempt, const wchar_t* after) {
   wchar_t line[ATTEMPT_LINE_UNITS];
-  text_builder builder = {line, ATTEMPT_LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder builder = start_text(line, ATTEMPT_LINE_UNITS);
   builder_append(&builder, before);
   builder_append_uint(&builder, attempt, 1);
   builder_append(&builder, after);

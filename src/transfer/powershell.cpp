@@ -21,8 +21,7 @@ constexpr size_t FAILURE_LINE_UNITS = 256;
 }
 
 void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_t* script) {
-  text_builder builder = {command, COMMAND_LINE_UNITS, 0};
-  command[0] = L'\0';
+  text_builder builder = start_text(command, COMMAND_LINE_UNITS);
   builder_append(&builder, L"powershell.exe -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \"");
   builder_append(&builder, script);
   builder_append_char(&builder, L'"');
@@ -31,8 +30,7 @@ void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_
 int finish_child(unsigned long exit_code) {
   if (exit_code == 0) return 1;
   wchar_t line[FAILURE_LINE_UNITS];
-  text_builder builder = {line, FAILURE_LINE_UNITS, 0};
-  line[0] = L'\0';
+  text_builder builder = start_text(line, FAILURE_LINE_UNITS);
   builder_append(&builder, L"Le processus auxiliaire a echoue (code ");
   builder_append_uint(&builder, exit_code, 1);
   builder_append(&builder, L").");
