@@ -15,22 +15,8 @@ WINDOW_TITLE = "Vorna380 - installation securisee"
 READY_LINE = "Installation terminee. Pret a jouer."
 ERROR_BOX = "Vorna380 - securite"
 
-
-def window(title):
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
-                           capture_output=True, text=True).stdout.split()
-    return found[0] if found else None
-
-
-def running(program):
-    pids = []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if os.readlink("/proc/%s/exe" % entry) == program:
-                pids.append(int(entry))
-        except OSError:
-            pass
-    return pids
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "support"))
+from x_windows import click, running, visible_window  # noqa: E402
 
 
 def main():
@@ -48,23 +34,18 @@ def main():
     deadline = time.monotonic() + 300
     while time.monotonic() < deadline:
         text = open(journal, encoding="utf-8").read() if os.path.exists(journal) else ""
-        if READY_LINE in text and window(WINDOW_TITLE):
+        if READY_LINE in text and visible_window(WINDOW_TITLE):
             ready = True
             break
-        if window(ERROR_BOX):
+        if visible_window(ERROR_BOX):
             break
         time.sleep(0.2)
     time.sleep(0.5)
     os.makedirs(os.path.dirname(screenshot), exist_ok=True)
     subprocess.run(["import", "-window", "root", screenshot], check=True)
-    main_window = window(WINDOW_TITLE)
+    main_window = visible_window(WINDOW_TITLE)
     if ready and main_window:
-        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", main_window], capture_output=True,
-                                  text=True).stdout
-        values = dict(line.split("=", 1) for line in geometry.split())
-        subprocess.run(["xdotool", "mousemove", str(int(values["X"]) + 1088), str(int(values["Y"]) + 16)])
-        time.sleep(0.2)
-        subprocess.run(["xdotool", "click", "1"])
+        click(main_window, 1088, 16)
     deadline = time.monotonic() + 15
     while running(installed) and time.monotonic() < deadline:
         time.sleep(0.1)

@@ -24,64 +24,8 @@ READY_LINE = "Installation terminee. Pret a jouer."
 READY_ENDING = "Pret a jouer."
 SKIP = 77
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-class Failure(Exception):
-    pass
-
-
-def find_window(title, timeout=30.0, present=True):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
-                               capture_output=True, text=True).stdout.split()
-        if bool(found) == present:
-            return found[0] if found else None
-        time.sleep(0.1)
-    raise Failure("window %r %s" % (title, "never appeared" if present else "did not go away"))
-
-
-def press(window, key):
-    """Keys go to the focused window: the pointer over it and the focus on it first."""
-    text = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True,
-                          check=True).stdout
-    values = dict(line.split("=", 1) for line in text.split())
-    subprocess.run(["xdotool", "mousemove", str(int(values["X"]) + int(values["WIDTH"]) // 2),
-                    str(int(values["Y"]) + 5)], check=True)
-    subprocess.run(["xdotool", "windowfocus", window], check=False)
-    time.sleep(0.2)
-    subprocess.run(["xdotool", "key", key], check=True)
-
-
-def click(window, x, y):
-    text = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True,
-                          check=True).stdout
-    values = dict(line.split("=", 1) for line in text.split())
-    subprocess.run(["xdotool", "mousemove", str(int(values["X"]) + x), str(int(values["Y"]) + y)], check=True)
-    time.sleep(0.2)
-    subprocess.run(["xdotool", "click", "1"], check=True)
-
-
-def running(program):
-    """PIDs of processes whose executable is program."""
-    pids = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                if os.readlink("/proc/%s/exe" % entry) == program:
-                    pids.append(int(entry))
-            except OSError:
-                pass
-    return pids
-
-
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.1)
-    raise Failure(what)
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
+from x_windows import Failure, click, find_window, press, running, wait_until  # noqa: E402
 
 
 def serve(server, fixtures, name):

@@ -18,6 +18,9 @@ import time
 
 from PIL import ImageGrab
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
+from x_windows import window_geometry  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
 WINDOW_TITLE = "Vorna380 - installation securisee"
@@ -150,10 +153,7 @@ class Session:
         return "ended with %d: %s" % (code, self.process.stderr.read().decode(errors="replace")[-400:])
 
     def geometry(self, window):
-        text = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True,
-                              text=True).stdout
-        values = dict(line.split("=", 1) for line in text.split() if "=" in line)
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        return window_geometry(window)
 
     def screen(self):
         return ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).convert("RGB")
