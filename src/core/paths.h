@@ -11,21 +11,18 @@ constexpr size_t PATH_UNITS = 32768;
 constexpr wchar_t PATH_SEPARATOR = L'\\';
 struct HWND__;
 typedef HWND__* window_handle;
+extern wchar_t g_log[PATH_UNITS];  // journal file
 #else
 constexpr wchar_t PATH_SEPARATOR = L'/';
 struct posix_window;
 typedef posix_window* window_handle;
-#endif
-
-extern wchar_t g_root[PATH_UNITS];    // launcher root folder
-extern wchar_t g_client[PATH_UNITS];  // active client folder
-#ifdef _WIN32
-extern wchar_t g_log[PATH_UNITS];  // journal file
-#else
 // GLib has a function of this name, which its libraries call whenever they log: the journal
 // path takes another symbol name, so that those calls never land on it.
 extern wchar_t g_log[PATH_UNITS] __asm__("vorna380_journal_path");  // journal file
 #endif
+
+extern wchar_t g_root[PATH_UNITS];    // launcher root folder
+extern wchar_t g_client[PATH_UNITS];  // active client folder
 extern window_handle g_window;        // main window, null until it exists
 
 // Folder, separator (unless the folder already ends in one) and name, cut at 32,767 units.
