@@ -9,6 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
+source "$here/bench-common.sh"
 build=$(realpath -m "${1:-$repo/build/linux}")
 runner=$build/tests/install/install_bench
 files=${BENCH_FILES:-5000}
@@ -47,7 +48,6 @@ cp -al "$bench/tree" "$VORNA380_RELEASE_SERVER/www"
 cat "$bench/tree/${package_url#https://*/}" > /dev/null
 
 seconds() { date +%s.%N; }
-ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
 echo "package: $package_size bytes, $(wc -l < "$bench/client/Client/client-integrity.sha256") files"
 start=$(seconds)

@@ -15,6 +15,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
+source "$here/bench-common.sh"
 linux_exe=$(realpath -m "${1:-$repo/build/linux/vorna380-launcher}")
 windows_exe=$(realpath -m "${2:-$repo/build/windows-x64/Vorna380-Launcher.exe}")
 runs=${BENCH_RUNS:-3}
@@ -48,22 +49,13 @@ if [ "$cold" = 1 ] && ! drop_caches; then
 fi
 
 # time_of MODE RUNS COMMAND...: the shortest wall time in seconds of RUNS runs, each with the
-# page cache warm or dropped (MODE warm|cold). A run that fails stops the benchmark.
+# page cache warm or dropped (MODE warm|cold).
 time_of() {
-  local mode=$1 count=$2 best="" start end took i
-  shift 2
-  for ((i = 0; i < count; i++)); do
-    if [ "$mode" = cold ]; then drop_caches; else warm_up; fi
-    start=$(date +%s.%N)
-    "$@" > /dev/null 2>&1 || { echo "bench-integrity: failed: $*" >&2; return 1; }
-    end=$(date +%s.%N)
-    took=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
-  done
-  printf '%.3f\n' "$best"
+  local prepare=warm_up
+  [ "$1" = cold ] && prepare=drop_caches
+  shift
+  best_time "$1" "$prepare" "${@:2}"
 }
-
-ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
 run_sha256sum() { (cd "$client" && sha256sum --quiet -c client-integrity.sha256); }
 # All files in as few openssl processes as xargs allows (one for a client of this size).

@@ -9,6 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
+source "$here/bench-common.sh"
 build=$(realpath -m "${1:-$repo/build/linux}")
 job=$build/tests/transfer/transfer_job
 runs=${BENCH_RUNS:-3}
@@ -48,23 +49,9 @@ ln -f "$bench/tree/$package_path" "$VORNA380_RELEASE_SERVER/www/$package_path"
 url="https://$(sed -n 's/^origin_host=//p' "${VORNA380_RELEASE_PROFILE:-$repo/release/dev.profile}")/$package_path"
 cat "$bench/tree/$package_path" > /dev/null  # from the page cache in every run
 
-# best_of COMMAND...: runs it $runs times after emptying the scratch folder, prints the shortest
-# wall time in seconds.
-best_of() {
-  local best="" start end took
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$scratch/out"
-    mkdir -p "$scratch/out"
-    sync
-    start=$(date +%s.%N)
-    "$@" > /dev/null 2>&1 || { echo "bench-transfer: failed: $*" >&2; return 1; }
-    end=$(date +%s.%N)
-    took=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || (( $(echo "$took < $best" | bc -l) )); then best=$took; fi
-  done
-  printf '%.3f\n' "$best"
-}
-ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
+# The scratch folder emptied before every run.
+empty_scratch() { rm -rf "$scratch/out" && mkdir -p "$scratch/out" && sync; }
+best_of() { best_time "$runs" empty_scratch "$@"; }
 
 echo "package: $url"
 echo "         $size bytes, $entries files"
