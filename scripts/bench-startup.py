@@ -18,13 +18,14 @@ import tempfile
 import threading
 import time
 
-TITLE = "^Vorna380 - installation securisee$"
+TITLE = "Vorna380 - installation securisee"
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
+from x_windows import visible_window  # noqa: E402
 
 
 def window_shown():
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
-                          capture_output=True).stdout.strip() != b""
+    return visible_window(TITLE) is not None
 
 
 class MapWatch:
