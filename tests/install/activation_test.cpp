@@ -26,6 +26,16 @@ class Activation : public InstallTest {
     size_t space = text.rfind(' ', close);
     return static_cast<uint32_t>(std::stoul(text.substr(space + 1, close - space - 1)));
   }
+  // After a failed activation that kept both folders: nothing moved, no rollback folder, and
+  // the journal's third line names the failed move.
+  void expect_nothing_moved(const std::string& failed_move, uint32_t code) {
+    EXPECT_EQ(release_in(client), "old");
+    EXPECT_EQ(release_in(staging), "new");
+    EXPECT_TRUE(rollbacks().empty());
+    std::vector<std::string> messages = journal.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].rfind(error_line_start(failed_move, code), 0), 0u) << messages[2];
+  }
   double seconds_of(const std::chrono::steady_clock::time_point& start) const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
@@ -125,13 +135,7 @@ TEST_F(Activation, ClientThatStaysBusyBlocksActivationAfterAboutSixSeconds) {
   EXPECT_EQ(failure_text(), "Activation bloquee par l'ancien client (" + error_label() + " " + std::to_string(code) +
                                 ")" + k_kept_for_retry);
   busy.release();
-  EXPECT_EQ(release_in(client), "old");
-  EXPECT_EQ(release_in(staging), "new");
-  EXPECT_TRUE(rollbacks().empty());
-  std::vector<std::string> messages = journal.messages();
-  ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[2].rfind(error_line_start("Mise en securite de l'ancien client impossible", code), 0), 0u)
-      << messages[2];
+  expect_nothing_moved("Mise en securite de l'ancien client impossible", code);
 }
 
 TEST_F(Activation, ClientBusyForAMomentIsMovedOnARetry) {
@@ -161,13 +165,7 @@ TEST_F(Activation, FailedActivationMoveRestoresTheOldClient) {
   EXPECT_EQ(failure_text(), "Activation interrompue (" + error_label() + " " + std::to_string(code) +
                                 "). L'ancien client a ete restaure et le client valide est conserve.");
   busy.release();
-  EXPECT_EQ(release_in(client), "old");
-  EXPECT_EQ(release_in(staging), "new");
-  EXPECT_TRUE(rollbacks().empty());
-  std::vector<std::string> messages = journal.messages();
-  ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[2].rfind(error_line_start("Activation du nouveau client impossible", code), 0), 0u)
-      << messages[2];
+  expect_nothing_moved("Activation du nouveau client impossible", code);
 }
 
 TEST_F(Activation, FailedRestoreNamesTheRescueFolderInTheJournal) {
