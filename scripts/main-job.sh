@@ -83,7 +83,7 @@ release_server_start
 trap 'release_server_stop; wine_stop_all' EXIT
 rm -rf "$VORNA380_RELEASE_SERVER/www"
 cp -al "$release/tree" "$VORNA380_RELEASE_SERVER/www"
-show=(python3 scripts/show-launcher.py "$root/$linux" "$root/build/main-job-profile" "$root/build/main-job/launcher-ready.png")
+show=(/usr/bin/python3 scripts/show-launcher.py "$root/$linux" "$root/build/main-job-profile" "$root/build/main-job/launcher-ready.png")
 [ -n "${DISPLAY:-}" ] || show=(bash scripts/with-xvfb.sh "${show[@]}")
 if ! "${show[@]}"; then
   echo "launcher start: WRONG"; failures=$((failures + 1))

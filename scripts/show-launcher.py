@@ -16,11 +16,16 @@ READY_LINE = "Installation terminee. Pret a jouer."
 ERROR_BOX = "Vorna380 - securite"
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "support"))
-from x_windows import click, running, visible_window  # noqa: E402
+from x_windows import click, missing_tools, running, screenshot as save_screenshot, visible_window  # noqa: E402
 
 
 def main():
     launcher, profile, screenshot = sys.argv[1:4]
+    missing = missing_tools()
+    if missing:
+        print("cannot drive and photograph the launcher without %s; scripts/setup.sh installs them"
+              % " and ".join(missing))
+        return 1
     shutil.rmtree(profile, ignore_errors=True)
     env = dict(os.environ, XDG_DATA_HOME=os.path.join(profile, "data"), XDG_RUNTIME_DIR=os.path.join(profile, "run"))
     os.makedirs(env["XDG_DATA_HOME"])
@@ -41,8 +46,7 @@ def main():
             break
         time.sleep(0.2)
     time.sleep(0.5)
-    os.makedirs(os.path.dirname(screenshot), exist_ok=True)
-    subprocess.run(["import", "-window", "root", screenshot], check=True)
+    save_screenshot(screenshot)
     main_window = visible_window(WINDOW_TITLE)
     if ready and main_window:
         click(main_window, 1088, 16)

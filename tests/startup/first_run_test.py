@@ -25,7 +25,7 @@ READY_ENDING = "Pret a jouer."
 SKIP = 77
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "tests", "support"))
-from x_windows import Failure, click, find_window, press, running, wait_until  # noqa: E402
+from x_windows import Failure, click, find_window, press, running, screenshot, wait_until  # noqa: E402
 
 
 def serve(server, fixtures, name):
@@ -73,9 +73,8 @@ class Profile:
         return line in self.journal_text()
 
     def shot(self, name):
-        os.makedirs(self.out, exist_ok=True)
         path = os.path.join(self.out, "%s-%s.png" % (self.flavour, name))
-        subprocess.run(["import", "-window", "root", path], check=True)
+        screenshot(path)
         print("screenshot:", path)
 
     def remove(self):

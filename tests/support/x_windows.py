@@ -1,13 +1,33 @@
 """Windows on the current X display, for the tests and scripts that drive the launcher with
 xdotool: finding a window by its exact title, its place, clicks and keys, and the processes
-of a program."""
+of a program, and screenshots of the whole display."""
 import os
+import shutil
 import subprocess
 import time
 
 
 class Failure(Exception):
     pass
+
+
+def missing_tools():
+    """What this module needs and does not find, as 'what (package)' texts."""
+    missing = []
+    if shutil.which("xdotool") is None:
+        missing.append("the xdotool program (package xdotool)")
+    try:
+        from PIL import ImageGrab  # noqa: F401
+    except ImportError:
+        missing.append("the Python imaging library (package python3-pil)")
+    return missing
+
+
+def screenshot(path):
+    """Saves the whole display (DISPLAY) as a PNG file."""
+    from PIL import ImageGrab
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).save(path)
 
 
 def visible_window(title):
