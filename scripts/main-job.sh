@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
-source scripts/wine-prefix.sh
+source tests/harness/wine-prefix.sh
 wine_detect
 
 jobs=$(nproc)
@@ -24,8 +24,8 @@ done
 
 release=$root/build/dev-release
 echo "== Making and publishing the development client release in $release"
-python3 scripts/make-dev-client.py "$release"
-digest=$(python3 scripts/publish-release.py publish "$release/Client" "$release/tree" \
+python3 tools/make-dev-client.py "$release"
+digest=$(python3 tools/publish-release.py publish "$release/Client" "$release/tree" \
   --launcher build/windows/Vorna380-Launcher.exe | tee /dev/stderr | tail -n 1)
 manifest=$release/tree/dl/Vorna380.release.manifest
 signature=$manifest.sig
@@ -55,7 +55,7 @@ set +e
 set -e
 
 echo "== Windows product: build/windows/Vorna380-Launcher.exe"
-if bash scripts/check-windows-exe.sh build/windows/Vorna380-Launcher.exe; then
+if bash tests/harness/check-windows-exe.sh build/windows/Vorna380-Launcher.exe; then
   echo "product format and imports: as expected"
 else
   echo "product format and imports: WRONG"; failures=$((failures + 1))
@@ -67,24 +67,24 @@ trap wine_stop_all EXIT
 wine_start "$flavour"
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine shows the Linux file system as Z:
 set +e
-scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$manifest")" "$(winpath "$signature")"
+tests/harness/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$manifest")" "$(winpath "$signature")"
 check "$windows_preset" --verify-release 0 $?
-scripts/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$tampered")" "$(winpath "$signature")"
+tests/harness/wine-run.sh "$flavour" "$exe" --verify-release "$(winpath "$tampered")" "$(winpath "$signature")"
 check "$windows_preset" "--verify-release (tampered)" 2 $?
-scripts/wine-run.sh "$flavour" "$exe" --verify-integrity "$(winpath "$client")" "$digest"
+tests/harness/wine-run.sh "$flavour" "$exe" --verify-integrity "$(winpath "$client")" "$digest"
 check "$windows_preset" --verify-integrity 0 $?
 set -e
 echo "== Journal of the integrity checks: $release/extracted/launcher.log"
 tail -n 4 "$release/extracted/launcher.log" 2>/dev/null || true
 
 echo "== The launcher against the development release, served locally"
-source scripts/release-server.sh
+source tests/harness/release-server.sh
 release_server_start
 trap 'release_server_stop; wine_stop_all' EXIT
 rm -rf "$VORNA380_RELEASE_SERVER/www"
 cp -al "$release/tree" "$VORNA380_RELEASE_SERVER/www"
 show=(/usr/bin/python3 scripts/show-launcher.py "$root/$linux" "$root/build/main-job-profile" "$root/build/main-job/launcher-ready.png")
-[ -n "${DISPLAY:-}" ] || show=(bash scripts/with-xvfb.sh "${show[@]}")
+[ -n "${DISPLAY:-}" ] || show=(bash tests/harness/with-xvfb.sh "${show[@]}")
 if ! "${show[@]}"; then
   echo "launcher start: WRONG"; failures=$((failures + 1))
 fi

@@ -6,8 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-source scripts/wine-prefix.sh
-source scripts/release-server.sh
+source tests/harness/wine-prefix.sh
+source tests/harness/release-server.sh
 jobs=$(nproc)
 
 # The tests run in a network namespace of their own where the host allows one: their release
@@ -50,5 +50,5 @@ trap 'exit 130' INT TERM
 release_server_start
 for flavour in $WINE_FLAVOURS; do wine_start "$flavour"; done
 # One ctest run over all builds, so the output ends with one summary.
-cmake -DROOT="$root" -P scripts/all-tests.cmake >/dev/null
+cmake -DROOT="$root" -P tests/harness/all-tests.cmake >/dev/null
 ctest --test-dir build/all --output-on-failure -j "$jobs"

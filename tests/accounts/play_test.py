@@ -53,7 +53,7 @@ class Session:
     def start(self):
         command = [self.args.program, self.native(self.root)]
         if self.windows:
-            runner = [os.path.join(REPO, "scripts", "wine-run.sh"), self.args.wine]
+            runner = [os.path.join(REPO, "tests", "harness", "wine-run.sh"), self.args.wine]
             subprocess.run(runner + ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
                                      "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
             command = runner + command

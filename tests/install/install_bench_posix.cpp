@@ -1,5 +1,5 @@
 // Runs the install worker once on a launcher root, as the interactive start does but with no
-// window, for scripts/bench-install.sh:  install_bench ROOT   (exit 0 ready, 1 error).
+// window, for bench/bench-install.sh:  install_bench ROOT   (exit 0 ready, 1 error).
 #include <cstdio>
 #include <cstdlib>
 

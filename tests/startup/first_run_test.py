@@ -98,7 +98,7 @@ class WineProfile(Profile):
         self.journal = os.path.join(self.root, "launcher.log")
         self.env = dict(os.environ)
         self.folder = None
-        self.runner = [os.path.join(REPO, "scripts", "wine-run.sh"), self.arch]
+        self.runner = [os.path.join(REPO, "tests", "harness", "wine-run.sh"), self.arch]
         # Boxes of an unmanaged window close at once under a bare X server.
         subprocess.run(self.runner + ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d",
                                       "N", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
@@ -247,7 +247,7 @@ def main():
         if os.environ.get("CI", "") not in ("", "0", "false"):
             print("no release server: VORNA380_RELEASE_SERVER unset")
             return 1
-        print("no release server: start it with scripts/release-server.sh (see README)")
+        print("no release server: start it with tests/harness/release-server.sh (see README)")
         return SKIP
     profile = WineProfile(args) if args.wine else Profile(args)
     try:

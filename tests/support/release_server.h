@@ -1,4 +1,4 @@
-// The release server that scripts/release-server.sh runs (nginx on the profile's origin), as
+// The release server that tests/harness/release-server.sh runs (nginx on the profile's origin), as
 // the tests see it. Every test that talks to it holds the ctest resource lock "release_server"
 // (add_launcher_test(... PROPERTIES RESOURCE_LOCK release_server)), so it may change what the
 // server serves.
@@ -17,7 +17,7 @@ std::wstring release_server_dir();
   do {                                                                                          \
     if (release_server_dir().empty()) {                                                         \
       if (release_server_required()) FAIL() << "no release server: VORNA380_RELEASE_SERVER unset"; \
-      GTEST_SKIP() << "no release server: start it with scripts/release-server.sh (see README)";  \
+      GTEST_SKIP() << "no release server: start it with tests/harness/release-server.sh (see README)";  \
     }                                                                                           \
   } while (0)
 bool release_server_required();

@@ -115,7 +115,7 @@ class Session:
         command = [self.args.demo, scenario, self.native(os.path.join(self.scratch, "launcher.log")),
                    self.native(self.scratch)]
         if self.windows:
-            runner = [os.path.join(REPO, "scripts", "wine-run.sh"), self.args.wine]
+            runner = [os.path.join(REPO, "tests", "harness", "wine-run.sh"), self.args.wine]
             # Boxes of an unmanaged window close at once under a bare X server.
             subprocess.run(runner + ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N",
                                      "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)

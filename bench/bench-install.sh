@@ -23,8 +23,8 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
   echo "making and publishing the benchmark client ($files files, $megabytes MiB) in $bench"
   rm -rf "$bench"
   mkdir -p "$bench"
-  python3 "$here/make-dev-client.py" "$bench/client" --files "$files" --megabytes "$megabytes" > /dev/null
-  python3 "$here/publish-release.py" publish "$bench/client/Client" "$bench/tree" --version bench-1 \
+  python3 "$repo/tools/make-dev-client.py" "$bench/client" --files "$files" --megabytes "$megabytes" > /dev/null
+  python3 "$repo/tools/publish-release.py" publish "$bench/client/Client" "$bench/tree" --version bench-1 \
     --compress-level 1 > /dev/null
   echo "$want" > "$stamp"
 fi
@@ -33,8 +33,8 @@ package_url=$(sed -n 's/^package_url=//p' "$manifest")
 package_size=$(sed -n 's/^package_size=//p' "$manifest")
 package_sha256=$(sed -n 's/^package_sha256=//p' "$manifest")
 
-# shellcheck source=scripts/release-server.sh
-source "$here/release-server.sh"
+# shellcheck source=tests/harness/release-server.sh
+source "$repo/tests/harness/release-server.sh"
 work=$(mktemp -d)
 cleanup() {
   rm -rf "$work"

@@ -32,7 +32,7 @@
 # namespace of their own, so test runs of several work trees do not wait for each other. The
 # trust store is the machine's: each server adds and removes its own CA file only.
 
-RELEASE_SERVER_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+RELEASE_SERVER_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 RELEASE_SERVER_LOCK=/tmp/vorna380-release-server.$(stat -L -c %i /proc/self/ns/net 2>/dev/null || echo host).lock
 RELEASE_SERVER_TRUST_LOCK=/tmp/vorna380-trust-store.lock
 RELEASE_SERVER_TRUST_DIR=/usr/local/share/ca-certificates
@@ -111,7 +111,7 @@ _release_server_config() {  # dir host port
   RELEASE_SERVER_IPV6=0
   grep -q ' lo$' /proc/net/if_inet6 2>/dev/null && RELEASE_SERVER_IPV6=1
   cat <<EOF
-# Written by scripts/release-server.sh for this run.
+# Written by tests/harness/release-server.sh for this run.
 daemon off;
 master_process on;
 worker_processes 1;
@@ -300,7 +300,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     start)
       RELEASE_SERVER_LOCK_WITH_NGINX=1
       release_server_start || exit 1
-      echo "stop it with: bash scripts/release-server.sh stop; tests find it with:"
+      echo "stop it with: bash tests/harness/release-server.sh stop; tests find it with:"
       echo "  export VORNA380_RELEASE_SERVER=$VORNA380_RELEASE_SERVER" ;;
     stop) release_server_stop ;;
     status)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Builds a development client: a client folder and its integrity list. scripts/publish-release.py
+"""Builds a development client: a client folder and its integrity list. tools/publish-release.py
 turns it into a release the server can serve.
 
 Usage: make-dev-client.py [OUTDIR] [--files N] [--megabytes M] [--seed S]

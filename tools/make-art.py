@@ -2,7 +2,7 @@
 """Draws the launcher's own art into src/resources/art: the nine window images and the
 application icon. Run it again after changing the art and commit what it writes:
 
-    /usr/bin/python3 scripts/make-art.py
+    /usr/bin/python3 tools/make-art.py
 
 Everything is drawn from code (Pillow from Debian's python3-pil) with a fixed random seed, so
 the same Pillow version gives the same files.

@@ -22,8 +22,8 @@ want="megabytes=$megabytes"
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
   echo "making the benchmark release ($megabytes MiB) in $bench"
   rm -f "$stamp"
-  python3 "$here/make-dev-client.py" "$bench" --files 2000 --megabytes "$megabytes" > /dev/null
-  python3 "$here/publish-release.py" publish "$bench/Client" "$bench/tree" --version bench \
+  python3 "$repo/tools/make-dev-client.py" "$bench" --files 2000 --megabytes "$megabytes" > /dev/null
+  python3 "$repo/tools/publish-release.py" publish "$bench/Client" "$bench/tree" --version bench \
     --min-package-bytes $((megabytes * 1024 * 1024)) --compress-level 1 > /dev/null
   echo "$want" > "$stamp"
 fi
@@ -31,8 +31,8 @@ package_path=dl/Vorna380-client-bench.zip
 size=$(stat -c %s "$bench/tree/$package_path")
 entries=$(wc -l < "$bench/Client/client-integrity.sha256")
 
-# shellcheck source=scripts/release-server.sh
-source "$here/release-server.sh"
+# shellcheck source=tests/harness/release-server.sh
+source "$repo/tests/harness/release-server.sh"
 scratch=$(mktemp -d "$repo/build/bench-transfer-run.XXXXXX")
 cleanup() {
   rm -rf "$scratch"

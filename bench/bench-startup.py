@@ -6,7 +6,7 @@ and median of RUNS starts. Polling with a program per look would itself slow the
 is shown before the install worker's first request.
 
     bench-startup.py linux LAUNCHER [RUNS]
-    bench-startup.py win32|win64 LAUNCHER.exe [RUNS]   (inside scripts/wine-display-run.sh)
+    bench-startup.py win32|win64 LAUNCHER.exe [RUNS]   (inside tests/harness/wine-display-run.sh)
 """
 import os
 import pwd
@@ -75,7 +75,7 @@ def prepare(flavour, launcher):
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
     shutil.copy2(launcher, os.path.join(root, "Vorna380-Launcher.exe"))
-    command = [os.path.join(REPO, "scripts", "wine-run.sh"), flavour,
+    command = [os.path.join(REPO, "tests", "harness", "wine-run.sh"), flavour,
                "C:\\users\\%s\\AppData\\Local\\Vorna380\\Vorna380-Launcher.exe" % user]
     return command, dict(os.environ), root
 

@@ -6,7 +6,7 @@
 #   wine_stop_all           stops every prefix started here, cleanly, and checks none is left
 # VORNA380_WINE64_ONLY=1 takes the 64-bit-only path on any host.
 
-WINE_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WINE_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WINE_STARTED=()
 
 wine_detect() {
@@ -80,7 +80,7 @@ wine_start() {
   fi
   WINE_STARTED+=("$arch:$pid:$prefix")
   # Without one warm-up process Wine's services keep the first test's output pipe open.
-  "$WINE_REPO/scripts/wine-run.sh" "$arch" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$WINE_REPO/tests/harness/wine-run.sh" "$arch" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 # PIDs of the processes started with this prefix (read from their environment).

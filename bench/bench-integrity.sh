@@ -32,7 +32,7 @@ want="files=$files megabytes=$megabytes"
 if [ ! -f "$stamp" ] || [ "$(head -1 "$stamp")" != "$want" ] || [ ! -f "$list" ]; then
   echo "making the benchmark client ($files files, $megabytes MiB) in $bench"
   rm -f "$stamp"
-  digest=$(python3 "$here/make-dev-client.py" "$bench" --files "$files" --megabytes "$megabytes" | tail -1)
+  digest=$(python3 "$repo/tools/make-dev-client.py" "$bench" --files "$files" --megabytes "$megabytes" | tail -1)
   printf '%s\n%s\n' "$want" "$digest" > "$stamp"
 fi
 digest=$(sed -n 2p "$stamp")
@@ -96,8 +96,8 @@ if [ ! -f "$windows_exe" ]; then
   echo "Windows launcher: $windows_exe not found, skipped"
   exit 0
 fi
-# shellcheck source=scripts/wine-prefix.sh
-source "$here/wine-prefix.sh"
+# shellcheck source=tests/harness/wine-prefix.sh
+source "$repo/tests/harness/wine-prefix.sh"
 flavour=win64
 if ! file "$windows_exe" | grep -q 'PE32+'; then
   wine_detect > /dev/null
@@ -109,12 +109,12 @@ if ! file "$windows_exe" | grep -q 'PE32+'; then
 fi
 trap 'wine_stop_all; rm -rf "$journal_dir"' EXIT
 wine_start "$flavour"
-win_client=$("$here/wine-run.sh" "$flavour" winepath -w "$journal_dir/Client" 2>/dev/null | tr -d '\r')
+win_client=$("$repo/tests/harness/wine-run.sh" "$flavour" winepath -w "$journal_dir/Client" 2>/dev/null | tr -d '\r')
 echo
 echo "Windows launcher under Wine ($flavour), warm cache, best of $wine_runs"
-run_windows() { "$here/wine-run.sh" "$flavour" "$1" --verify-integrity "$win_client" "$digest"; }
+run_windows() { "$repo/tests/harness/wine-run.sh" "$flavour" "$1" --verify-integrity "$win_client" "$digest"; }
 t_wine=$(time_of warm "$wine_runs" run_windows "$windows_exe")
-t_wine_one=$(time_of warm "$wine_runs" taskset -c 0 "$here/wine-run.sh" "$flavour" "$windows_exe" \
+t_wine_one=$(time_of warm "$wine_runs" taskset -c 0 "$repo/tests/harness/wine-run.sh" "$flavour" "$windows_exe" \
   --verify-integrity "$win_client" "$digest")
 echo "  pool                                  ${t_wine} s   /openssl (Linux, warm) $(ratio "$t_wine" "$t_ssl_warm")"
 echo "  one processor                         ${t_wine_one} s   /one processor $(ratio "$t_wine" "$t_wine_one")"

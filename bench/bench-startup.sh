@@ -5,9 +5,9 @@
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-source scripts/wine-prefix.sh
+source tests/harness/wine-prefix.sh
 wine_detect >/dev/null
-bash scripts/with-xvfb.sh python3 scripts/bench-startup.py linux build/linux/vorna380-launcher 5
+bash tests/harness/with-xvfb.sh python3 bench/bench-startup.py linux build/linux/vorna380-launcher 5
 if [ "$WINE32_WORKS" = 1 ]; then flavour=win32 build=build/windows; else flavour=win64 build=build/windows-x64; fi
-bash scripts/with-xvfb.sh bash scripts/wine-display-run.sh "$flavour" \
-  python3 scripts/bench-startup.py "$flavour" "$build/Vorna380-Launcher.exe" 5
+bash tests/harness/with-xvfb.sh bash tests/harness/wine-display-run.sh "$flavour" \
+  python3 bench/bench-startup.py "$flavour" "$build/Vorna380-Launcher.exe" 5

@@ -37,7 +37,7 @@ def main() -> int:
     lines = [
         "# Development release profile. The matching private key, release/dev-release-key.pem,",
         "# is for development and tests only; a real release uses a profile of its own.",
-        "# Regenerate with scripts/make-dev-profile.py.",
+        "# Regenerate with tools/make-dev-profile.py.",
         "origin_host=localhost:8443",
         f"release_key_modulus={modulus}",
         f"release_key_exponent={exponent:06x}",
