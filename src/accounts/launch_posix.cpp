@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "accounts/launch.h"
 #include "core/system_path_posix.h"
@@ -22,28 +21,6 @@ bool is_windows_program(const char* path) {
   ssize_t got = read(fd, magic, sizeof magic);
   close(fd);
   return got == 2 && magic[0] == 'M' && magic[1] == 'Z';
-}
-
-// The first executable file of that name in a folder of PATH (empty entries, which would mean
-// the current folder, are skipped).
-std::string find_on_path(const char* name) {
-  const char* path = getenv("PATH");
-  if (path == nullptr) return {};
-  std::string folders = path;
-  size_t at = 0;
-  while (at <= folders.size()) {
-    size_t end = folders.find(':', at);
-    if (end == std::string::npos) end = folders.size();
-    if (end > at) {
-      std::string candidate = folders.substr(at, end - at) + "/" + name;
-      struct stat info;
-      if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
-        return candidate;
-      }
-    }
-    at = end + 1;
-  }
-  return {};
 }
 
 void report_and_exit(int pipe_fd, int code) {
@@ -68,20 +45,21 @@ int start_game_process(const wchar_t* path, const wchar_t* folder, uint32_t* err
     *error = EINVAL;
     return 0;
   }
-  std::string wine;
+  char* wine = nullptr;
   if (is_windows_program(program.text)) {
-    wine = find_on_path("wine");
-    if (wine.empty()) {
+    wine = find_program("wine");
+    if (wine == nullptr) {
       *error = ENOENT;
       return 0;
     }
   }
   char* argv[3] = {program.text, nullptr, nullptr};
-  if (!wine.empty()) argv[0] = wine.data(), argv[1] = program.text;
+  if (wine != nullptr) argv[0] = wine, argv[1] = program.text;
 
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     *error = static_cast<uint32_t>(errno);
+    free(wine);
     return 0;
   }
   pid_t child = fork();
@@ -109,6 +87,7 @@ int start_game_process(const wchar_t* path, const wchar_t* folder, uint32_t* err
     if (got == sizeof code) failure = code;
   }
   close(report[0]);
+  free(wine);
   if (failure != 0) {
     *error = static_cast<uint32_t>(failure);
     return 0;

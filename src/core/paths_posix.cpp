@@ -112,3 +112,25 @@ char* read_file(const wchar_t* path, uint32_t limit, uint32_t* length) {
   close(fd);
   return buffer;
 }
+
+char* find_program(const char* name) {
+  const char* folders = getenv("PATH");
+  if (folders == nullptr || name[0] == '\0' || strchr(name, '/') != nullptr) return nullptr;
+  size_t name_length = strlen(name);
+  for (const char* at = folders;; ++at) {
+    const char* end = strchrnul(at, ':');
+    size_t length = static_cast<size_t>(end - at);
+    if (length > 0 && at[0] == '/') {
+      char* candidate = static_cast<char*>(malloc(length + 1 + name_length + 1));
+      if (candidate == nullptr) return nullptr;
+      memcpy(candidate, at, length);
+      candidate[length] = '/';
+      memcpy(candidate + length + 1, name, name_length + 1);
+      struct stat info;
+      if (stat(candidate, &info) == 0 && S_ISREG(info.st_mode) && access(candidate, X_OK) == 0) return candidate;
+      free(candidate);
+    }
+    if (*end == '\0') return nullptr;
+    at = end;
+  }
+}

@@ -32,3 +32,8 @@ struct utf8_path {
 // after it must be a real folder or, at the end, a regular file, and no device name. The open
 // never blocks, so a FIFO, a device or a socket is refused at once. -1 otherwise.
 int open_regular_below(const wchar_t* path, size_t checked_from);
+
+// The program of that name in the first folder of PATH that holds it as an executable regular
+// file. Only absolute folders count: an empty or relative entry would name a folder relative
+// to wherever the child starts. The absolute path, to free; null when there is none.
+char* find_program(const char* name);

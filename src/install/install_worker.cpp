@@ -112,9 +112,9 @@ int download_and_extract(int package_reusable) {
     g_progress_mode.exchange(PROGRESS_DOWNLOAD);
     if (g_window != nullptr) invalidate_window(g_window);
     set_status(L"Telechargement automatique du client complet (premier lancement)...");
-    set_environment_variable(L"VORNA380_DOWNLOAD_URL", s_manifest.package_url);
-    set_environment_variable(L"VORNA380_DOWNLOAD_DEST", s_package);
-    int downloaded = powershell(k_download_script);
+    // Never more than the signed manifest announces.
+    job_parameters download = download_job(s_manifest.package_url, s_package, s_manifest.package_size);
+    int downloaded = powershell(k_download_script, &download);
     set_indeterminate_progress();
     if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
     set_status(L"Verification SHA-256 du package telecharge...");
@@ -124,9 +124,8 @@ int download_and_extract(int package_reusable) {
     }
   }
   set_status(L"Extraction securisee du client...");
-  set_environment_variable(L"VORNA380_PACKAGE_PATH", s_package);
-  set_environment_variable(L"VORNA380_STAGING_PATH", s_staging);
-  if (!powershell(k_extract_script)) return error_ending(L"L'extraction du client a echoue.");
+  job_parameters extraction = extract_job(s_package, s_staging);
+  if (!powershell(k_extract_script, &extraction)) return error_ending(L"L'extraction du client a echoue.");
   set_status(L"Verification de tous les fichiers extraits...");
   if (!verify_integrity(s_staging, s_manifest.integrity_sha256)) {
     return error_ending(L"Un fichier extrait ne correspond pas a la release officielle.");

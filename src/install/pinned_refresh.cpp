@@ -33,10 +33,10 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
   join_path(s_destination, g_client, destination);
   join_path(s_temporary, g_root, L"launcher-delta.tmp");
   delete_file_quietly(s_temporary);
-  set_environment_variable(L"VORNA380_DOWNLOAD_URL", url);
-  set_environment_variable(L"VORNA380_DOWNLOAD_DEST", s_temporary);
-  // A failed download leaves what the job left; the next refresh deletes it first.
-  if (!powershell(k_download_script)) return 0;
+  // A failed download leaves what the job left; the next refresh deletes it first. Pinned
+  // files have no announced size: their digest decides.
+  job_parameters download = download_job(url, s_temporary, 0);
+  if (!powershell(k_download_script, &download)) return 0;
   unsigned char digest[DIGEST_BYTES];
   wchar_t actual[DIGEST_TEXT_UNITS];
   if (sha256_file(s_temporary, digest)) {

@@ -16,8 +16,19 @@ const wchar_t k_extract_script[] =
     L"-Force|Out-Null;Expand-Archive -LiteralPath $env:VORNA380_PACKAGE_PATH -DestinationPath "
     L"$env:VORNA380_STAGING_PATH -Force";
 
+const wchar_t* const k_job_variable_names[JOB_VARIABLE_NAMES] = {
+    L"VORNA380_DOWNLOAD_URL", L"VORNA380_DOWNLOAD_DEST", L"VORNA380_PACKAGE_PATH", L"VORNA380_STAGING_PATH"};
+
 namespace {
 constexpr size_t FAILURE_LINE_UNITS = 256;
+}
+
+job_parameters download_job(const wchar_t* url, const wchar_t* destination, uint64_t download_cap) {
+  return {{{k_job_variable_names[0], url}, {k_job_variable_names[1], destination}}, download_cap};
+}
+
+job_parameters extract_job(const wchar_t* package, const wchar_t* staging) {
+  return {{{k_job_variable_names[2], package}, {k_job_variable_names[3], staging}}, 0};
 }
 
 void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_t* script) {

@@ -1,9 +1,11 @@
 // The hidden child process that does the two heavy jobs: downloading a large file over HTTPS
-// and unpacking the client package into the staging folder. The jobs take their parameters
-// from environment variables of the launcher's own process, which the child inherits.
+// and unpacking the client package into the staging folder. Each job's two parameters travel
+// in the child's environment only: the child gets the launcher's environment with them added,
+// and the launcher's own environment is never changed (another thread may be reading it).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr size_t COMMAND_LINE_UNITS = 8192;
 
@@ -14,12 +16,30 @@ extern const wchar_t k_download_script[];
 // zip archive VORNA380_PACKAGE_PATH into it.
 extern const wchar_t k_extract_script[];
 
+// The four variables the scripts read. The child never inherits them from the launcher's
+// environment: it sees only those of its own job.
+constexpr size_t JOB_VARIABLE_NAMES = 4;
+extern const wchar_t* const k_job_variable_names[JOB_VARIABLE_NAMES];
+
+struct job_variable {
+  const wchar_t* name;
+  const wchar_t* value;
+};
+
+// One run of a script: its two variables and, for a download, the most bytes it may bring
+// (0: no cap). The Linux port stops a download beyond the cap; PowerShell has no such switch
+// there, and the callers compare sizes afterwards in any case.
+constexpr size_t JOB_VARIABLES = 2;
+struct job_parameters {
+  job_variable variables[JOB_VARIABLES];
+  uint64_t download_cap;
+};
+job_parameters download_job(const wchar_t* url, const wchar_t* destination, uint64_t download_cap);
+job_parameters extract_job(const wchar_t* package, const wchar_t* staging);
+
 // Runs the script in the hidden child (working folder g_root) and waits for it without a time
 // limit: 1 when it exited with code 0. Failures are journalled.
-int powershell(const wchar_t* script);
-
-// Sets a variable of the launcher's own environment for the next child; 1 on success.
-int set_environment_variable(const wchar_t* name, const wchar_t* value);
+int powershell(const wchar_t* script, const job_parameters* job);
 
 // The child's command line: the template with the script, cut at 8,191 units.
 void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_t* script);

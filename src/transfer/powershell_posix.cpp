@@ -1,8 +1,10 @@
 // The Linux port runs the same two jobs in a hidden child process started without a shell,
-// with the launcher's environment and the root folder as working folder: the download with the
-// curl program, the extraction with bsdtar (libarchive-tools). The launcher does the scripts'
-// preparatory steps itself (deleting the old destination, emptying the staging folder) and
-// refuses archive entries that would land outside the staging folder.
+// with the launcher's environment plus the job's variables and the root folder as working
+// folder: the download with the curl program, the extraction with bsdtar (libarchive-tools),
+// both found in the absolute folders of PATH. The launcher does the scripts' preparatory steps
+// itself (deleting the old destination, emptying the staging folder), writes the downloaded
+// body itself (so that it can stop at the cap), follows redirects only within the release
+// origin, and refuses archive entries that would land outside the staging folder.
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -19,6 +21,7 @@
 #include "core/journal.h"
 #include "core/paths.h"
 #include "core/system_path_posix.h"
+#include "release_profile.h"
 #include "transfer/download.h"
 #include "transfer/powershell.h"
 
@@ -29,40 +32,114 @@ constexpr unsigned long JOB_FAILED = 1;
 constexpr unsigned long UNREADABLE_EXIT_CODE = 31;
 constexpr unsigned long HTTP_STATUS_REFUSED = 22;  // curl's own code for an HTTP error
 constexpr size_t NAME_LINE_BYTES = 8192;
+constexpr size_t BODY_CHUNK_BYTES = 262144;
+constexpr size_t WRITE_OUT_BYTES = 8192;
+constexpr unsigned REDIRECTS_MAX = 5;
+constexpr int BODY_PIPE_BYTES = 1048576;
 
-// Where the child's standard output goes: nowhere, or into a pipe the caller reads.
+// The child's standard output and error: nowhere, or each into a pipe the caller reads.
 struct child {
   pid_t pid = -1;
   int output = -1;
+  int errors = -1;
 };
 
-// Starts argv[0] from PATH; 0 or the error number.
-int start_child(char* const argv[], bool capture_output, child* started) {
-  int pipe_fds[2] = {-1, -1};
-  if (capture_output && pipe2(pipe_fds, O_CLOEXEC) != 0) return errno;
+// Connects the child's descriptor to a new pipe (captured) or to /dev/null.
+bool plan_stream(posix_spawn_file_actions_t* actions, int target, bool capture, int* read_end, int* write_end) {
+  if (!capture) return posix_spawn_file_actions_addopen(actions, target, "/dev/null", O_WRONLY, 0) == 0;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  *read_end = fds[0];
+  *write_end = fds[1];
+  return posix_spawn_file_actions_adddup2(actions, fds[1], target) == 0;
+}
+
+void close_if_open(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+// Starts the program (an absolute path) with that environment; 0 or the error number.
+int start_child(const char* program, char* const argv[], char* const environment[], bool capture_output,
+                bool capture_errors, child* started) {
+  int output_write = -1;
+  int errors_write = -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (capture_output) {
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  bool planned = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+                 plan_stream(&actions, 1, capture_output, &started->output, &output_write) &&
+                 plan_stream(&actions, 2, capture_errors, &started->errors, &errors_write) &&
+                 posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+  int error = planned ? 0 : (errno != 0 ? errno : ENOMEM);
   utf8_path root(g_root);
-  if (root.ok()) posix_spawn_file_actions_addchdir_np(&actions, root.text);
-  int error = posix_spawnp(&started->pid, argv[0], &actions, nullptr, argv, environ);
+  if (error == 0 && root.ok()) error = posix_spawn_file_actions_addchdir_np(&actions, root.text);
+  if (error == 0) error = posix_spawn(&started->pid, program, &actions, nullptr, argv, environment);
   posix_spawn_file_actions_destroy(&actions);
-  if (capture_output) {
-    close(pipe_fds[1]);
-    if (error == 0) {
-      started->output = pipe_fds[0];
-    } else {
-      close(pipe_fds[0]);
-    }
+  close_if_open(&output_write);
+  close_if_open(&errors_write);
+  if (error != 0) {
+    close_if_open(&started->output);
+    close_if_open(&started->errors);
+    started->pid = -1;
   }
   return error;
+}
+
+void journal_start_failure(int error) {
+  log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
+}
+
+// "NAME=" at the start of the entry, for one of the table's names (plain ASCII).
+bool is_job_variable(const char* entry) {
+  for (const wchar_t* name : k_job_variable_names) {
+    size_t i = 0;
+    while (name[i] != L'\0' && entry[i] == static_cast<char>(name[i])) ++i;
+    if (name[i] == L'\0' && entry[i] == '=') return true;
+  }
+  return false;
+}
+
+void free_environment(char** environment) {
+  if (environment == nullptr) return;
+  for (char** entry = environment; *entry != nullptr; ++entry) free(*entry);
+  free(environment);
+}
+
+// The child's environment, a copy owned by the caller: the launcher's own without any of the
+// table's variables, then the job's two. Null when memory runs out.
+char** make_environment(const job_parameters* job) {
+  size_t inherited = 0;
+  while (environ[inherited] != nullptr) ++inherited;
+  char** environment = static_cast<char**>(calloc(inherited + JOB_VARIABLES + 1, sizeof(char*)));
+  if (environment == nullptr) return nullptr;
+  size_t used = 0;
+  bool ok = true;
+  for (size_t i = 0; ok && i < inherited; ++i) {
+    if (is_job_variable(environ[i])) continue;
+    environment[used] = strdup(environ[i]);
+    ok = environment[used++] != nullptr;
+  }
+  for (const job_variable& variable : job->variables) {
+    if (!ok) break;
+    utf8_path name(variable.name);
+    utf8_path value(variable.value);
+    ok = name.ok() && value.text != nullptr;
+    if (!ok) break;
+    size_t name_bytes = strlen(name.text);
+    size_t value_bytes = strlen(value.text);
+    char* entry = static_cast<char*>(malloc(name_bytes + 1 + value_bytes + 1));
+    ok = entry != nullptr;
+    if (!ok) break;
+    memcpy(entry, name.text, name_bytes);
+    entry[name_bytes] = '=';
+    memcpy(entry + name_bytes + 1, value.text, value_bytes + 1);
+    environment[used++] = entry;
+  }
+  if (!ok) {
+    free_environment(environment);
+    return nullptr;
+  }
+  return environment;
 }
 
 // Waits for the child; its exit code, or 128 + the signal that ended it.
@@ -81,11 +158,6 @@ unsigned long wait_child(const child& started) {
   return 128 + static_cast<unsigned long>(WTERMSIG(status));
 }
 
-const char* job_variable(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr && value[0] != '\0' ? value : nullptr;
-}
-
 int remove_entry(const char* path, const struct stat*, int type, struct FTW*) {
   return type == FTW_DP ? rmdir(path) : unlink(path);
 }
@@ -99,9 +171,30 @@ bool remove_tree(const char* path) {
 }
 
 thread_local unsigned g_links_found;
+thread_local unsigned g_unexamined;  // entries a pass could not list or examine
+thread_local unsigned g_opened;      // folders a pass opened to their owner
 
-int remove_link(const char* path, const struct stat* info, int type, struct FTW*) {
-  if (type == FTW_SL || type == FTW_SLN || (type == FTW_F && !S_ISREG(info->st_mode))) {
+// Gives the folder back to its owner (bsdtar made it with the archive's mode, maybe 000) so
+// that the next pass can look inside; counts it when that changed anything.
+void open_to_owner(const char* folder) {
+  struct stat info;
+  if (lstat(folder, &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_IRWXU) != S_IRWXU &&
+      chmod(folder, (info.st_mode & 07777) | S_IRWXU) == 0) {
+    ++g_opened;
+  }
+}
+
+int sweep_entry(const char* path, const struct stat* info, int type, struct FTW* place) {
+  if (type == FTW_DNR || type == FTW_NS) {
+    ++g_unexamined;
+    if (type == FTW_DNR) {
+      open_to_owner(path);
+    } else if (place->base > 0) {  // the folder holding it lets no one examine its entries
+      char* folder = strndup(path, static_cast<size_t>(place->base - 1));
+      if (folder != nullptr) open_to_owner(folder);
+      free(folder);
+    }
+  } else if (type == FTW_SL || type == FTW_SLN || (type == FTW_F && !S_ISREG(info->st_mode))) {
     ++g_links_found;
     unlink(path);
   }
@@ -109,10 +202,21 @@ int remove_link(const char* path, const struct stat* info, int type, struct FTW*
 }
 
 // bsdtar keeps entries inside the folder and never writes through a link, but it creates link
-// entries as they are; a link pointing anywhere is removed and fails the extraction.
+// entries as they are; a link pointing anywhere is removed and fails the extraction. So does a
+// folder the sweep cannot list, or an entry it cannot examine: it is opened to its owner and
+// swept again, so that no link stays hidden inside for a later run to activate.
 bool staging_holds_only_files(const char* staging) {
   g_links_found = 0;
-  return nftw(staging, remove_link, 32, FTW_PHYS) == 0 && g_links_found == 0;
+  unsigned unexamined = 0;
+  bool walked;
+  do {
+    g_unexamined = 0;
+    g_opened = 0;
+    walked = nftw(staging, sweep_entry, 32, FTW_PHYS) == 0;
+    unexamined += g_unexamined;
+  } while (walked && g_opened > 0);
+  if (unexamined > 0) write_log(L"Entree illisible dans le client extrait: extraction refusee.");
+  return walked && g_links_found == 0 && unexamined == 0;
 }
 
 // 1 when the name, as bsdtar lists it, stays below the folder it is extracted into.
@@ -155,43 +259,135 @@ bool entry_names_stay_inside(int names) {
   return inside;
 }
 
-int run_download() {
-  const char* url = job_variable("VORNA380_DOWNLOAD_URL");
-  const char* destination = job_variable("VORNA380_DOWNLOAD_DEST");
-  if (url == nullptr || destination == nullptr) return finish_child(JOB_FAILED);
-  if (unlink(destination) != 0 && errno != ENOENT) return finish_child(JOB_FAILED);
-  utf8_path user_agent(k_user_agent);
-  char* argv[] = {const_cast<char*>("curl"),         const_cast<char*>("-q"),
-                  const_cast<char*>("--silent"),     const_cast<char*>("--fail"),
-                  const_cast<char*>("--globoff"),    const_cast<char*>("--location"),
-                  const_cast<char*>("--max-redirs"), const_cast<char*>("5"),
-                  const_cast<char*>("--proto"),      const_cast<char*>("=https"),
-                  const_cast<char*>("--proto-redir"), const_cast<char*>("=https"),
-                  const_cast<char*>("--tlsv1.2"),    const_cast<char*>("--user-agent"),
-                  user_agent.text,                   const_cast<char*>("--write-out"),
-                  const_cast<char*>("%{http_code}"), const_cast<char*>("--output"),
-                  const_cast<char*>(destination),    const_cast<char*>("--url"),
-                  const_cast<char*>(url),            nullptr};
-  child started;
-  int error = start_child(argv, true, &started);
-  if (error != 0) {
-    log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
-    return 0;
+// The body as it arrives, written by the launcher: created at the first byte, never beyond
+// the cap, emptied again when the answer turns out to be a redirect.
+struct body_file {
+  const char* path;
+  uint64_t cap;
+  uint64_t total;
+  int fd;
+};
+
+bool write_body(body_file* body, const char* data, size_t bytes) {
+  if (body->fd < 0) body->fd = open(body->path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (body->fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes) {
+    ssize_t written = write(body->fd, data + done, bytes - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
   }
-  // The final status, as curl writes it out: anything but 2xx fails (3xx are followed).
-  char status[16] = {};
+  body->total += bytes;
+  return true;
+}
+
+// Reads what is left in the pipe into text (at most size - 1 bytes, terminated).
+void read_all(int fd, char* text, size_t size) {
   size_t length = 0;
   for (;;) {
-    ssize_t got = read(started.output, status + length, sizeof status - 1 - length);
+    ssize_t got = read(fd, text + length, size - 1 - length);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     length += static_cast<size_t>(got);
-    if (length == sizeof status - 1) break;
+    if (length == size - 1) break;
   }
+  text[length] = '\0';
+}
+
+// One GET without following redirects. Its exit code (0, curl's, or JOB_FAILED); for a
+// redirect, *location gets the absolute target (to free). -1 when curl could not be started.
+long fetch_once(const char* curl, const char* url, char* const environment[], body_file* body, char** location) {
+  utf8_path user_agent(k_user_agent);
+  // The body comes on the standard output; the status and the redirect target on the error
+  // output, after the body.
+  char* argv[] = {const_cast<char*>("curl"),        const_cast<char*>("-q"),
+                  const_cast<char*>("--silent"),    const_cast<char*>("--fail"),
+                  const_cast<char*>("--globoff"),   const_cast<char*>("--proto"),
+                  const_cast<char*>("=https"),      const_cast<char*>("--tlsv1.2"),
+                  const_cast<char*>("--user-agent"), user_agent.text,
+                  const_cast<char*>("--write-out"), const_cast<char*>("%{stderr}%{http_code} %{redirect_url}"),
+                  const_cast<char*>("--url"),       const_cast<char*>(url),
+                  nullptr};
+  child started;
+  int error = user_agent.ok() ? start_child(curl, argv, environment, true, true, &started) : EINVAL;
+  if (error != 0) {
+    journal_start_failure(error);
+    return -1;
+  }
+  fcntl(started.output, F_SETPIPE_SZ, BODY_PIPE_BYTES);  // fewer wake-ups; the default also works
+  char* chunk = static_cast<char*>(malloc(BODY_CHUNK_BYTES));
+  bool over_cap = false;
+  bool written = chunk != nullptr;
+  while (written) {
+    ssize_t got = read(started.output, chunk, BODY_CHUNK_BYTES);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    over_cap = body->cap != 0 && body->total + static_cast<uint64_t>(got) > body->cap;
+    written = !over_cap && write_body(body, chunk, static_cast<size_t>(got));
+  }
+  free(chunk);
+  if (!written) kill(started.pid, SIGKILL);
   close(started.output);
-  unsigned long code = wait_child(started);
-  if (code == 0 && !(length == 3 && status[0] == '2')) code = HTTP_STATUS_REFUSED;
-  return finish_child(code);
+  char write_out[WRITE_OUT_BYTES];
+  read_all(started.errors, write_out, sizeof write_out);
+  close(started.errors);
+  long code = static_cast<long>(wait_child(started));
+  if (over_cap) {
+    write_log(L"Taille du package depassee: telechargement arrete.");
+    return JOB_FAILED;
+  }
+  if (!written) return JOB_FAILED;
+  if (code != 0) return code;
+  // "CODE TARGET": 2xx is the body; 3xx with a target is followed by the caller.
+  bool status = strlen(write_out) >= 4 && write_out[3] == ' ';
+  if (status && write_out[0] == '2') return 0;
+  if (status && write_out[0] == '3' && write_out[4] != '\0') {
+    *location = strdup(write_out + 4);
+    return *location != nullptr ? 0 : JOB_FAILED;
+  }
+  return HTTP_STATUS_REFUSED;
+}
+
+int run_download(const job_parameters* job, char* const environment[]) {
+  utf8_path url(job->variables[0].value);
+  utf8_path destination(job->variables[1].value);
+  utf8_path origin(VORNA380_RELEASE_ORIGIN);
+  if (!url.ok() || !destination.ok() || !origin.ok()) return finish_child(JOB_FAILED);
+  if (unlink(destination.text) != 0 && errno != ENOENT) return finish_child(JOB_FAILED);
+  char* curl = find_program("curl");
+  if (curl == nullptr) {
+    journal_start_failure(ENOENT);
+    return 0;
+  }
+  body_file body = {destination.text, job->download_cap, 0, -1};
+  char* current = strdup(url.text);
+  long code = current != nullptr ? 0 : JOB_FAILED;
+  for (unsigned redirects = 0; current != nullptr; ++redirects) {
+    char* location = nullptr;
+    code = fetch_once(curl, current, environment, &body, &location);
+    free(current);
+    current = nullptr;
+    if (code != 0 || location == nullptr) break;
+    if (strncmp(location, origin.text, strlen(origin.text)) != 0) {
+      write_log(L"Redirection refusee: elle quitte l'origine de la release.");
+      code = JOB_FAILED;
+    } else if (redirects == REDIRECTS_MAX) {
+      write_log(L"Redirection refusee: trop de redirections.");
+      code = JOB_FAILED;
+    } else if (body.fd >= 0 && (ftruncate(body.fd, 0) != 0 || lseek(body.fd, 0, SEEK_SET) != 0)) {
+      code = JOB_FAILED;
+    } else {
+      body.total = 0;
+      current = location;
+      continue;
+    }
+    free(location);
+  }
+  free(curl);
+  if (body.fd >= 0 && close(body.fd) != 0 && code == 0) code = JOB_FAILED;
+  if (code < 0) return 0;
+  return finish_child(static_cast<unsigned long>(code));
 }
 
 bool make_folder_chain(const char* path) {
@@ -209,34 +405,59 @@ bool make_folder_chain(const char* path) {
   return lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int run_extract() {
-  const char* package = job_variable("VORNA380_PACKAGE_PATH");
-  const char* staging = job_variable("VORNA380_STAGING_PATH");
-  if (package == nullptr || staging == nullptr) return finish_child(JOB_FAILED);
-  if (!remove_tree(staging) || !make_folder_chain(staging)) return finish_child(JOB_FAILED);
+// bsdtar reads many archive formats; the package must be a zip archive, as Expand-Archive
+// requires: its first bytes are a local file header, or the end record of an empty archive.
+// 1 when it is, 0 when it is not, -1 when it cannot be read.
+int starts_as_zip(const wchar_t* package) {
+  int fd = open_regular_below(package, folder_part_length(package));
+  if (fd < 0) return -1;
+  unsigned char head[4];
+  ssize_t got;
+  do {
+    got = read(fd, head, sizeof head);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  return got == 4 && head[0] == 'P' && head[1] == 'K' &&
+         ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6));
+}
+
+int run_extract(const job_parameters* job, char* const environment[]) {
+  utf8_path package(job->variables[0].value);
+  utf8_path staging(job->variables[1].value);
+  if (!package.ok() || !staging.ok()) return finish_child(JOB_FAILED);
+  int zip = starts_as_zip(job->variables[0].value);
+  if (zip == 0) write_log(L"Archive refusee: le package ne commence pas par la signature zip.");
+  if (zip != 1) return finish_child(JOB_FAILED);
+  if (!remove_tree(staging.text) || !make_folder_chain(staging.text)) return finish_child(JOB_FAILED);
+  char* bsdtar = find_program("bsdtar");
+  if (bsdtar == nullptr) {
+    journal_start_failure(ENOENT);
+    return 0;
+  }
   // The names are listed while the extraction runs: bsdtar -x never writes outside the folder
   // itself, the listing only decides whether the result is refused.
-  char* list[] = {const_cast<char*>("bsdtar"), const_cast<char*>("-t"), const_cast<char*>("-f"),
-                  const_cast<char*>(package), nullptr};
+  char* list[] = {const_cast<char*>("bsdtar"), const_cast<char*>("-t"), const_cast<char*>("-f"), package.text,
+                  nullptr};
   char* extract[] = {const_cast<char*>("bsdtar"),          const_cast<char*>("-x"),
-                     const_cast<char*>("-f"),              const_cast<char*>(package),
-                     const_cast<char*>("-C"),              const_cast<char*>(staging),
+                     const_cast<char*>("-f"),              package.text,
+                     const_cast<char*>("-C"),              staging.text,
                      const_cast<char*>("--no-same-owner"), const_cast<char*>("--no-same-permissions"),
                      const_cast<char*>("--no-xattrs"),     const_cast<char*>("--no-acls"),
                      const_cast<char*>("--no-fflags"),     nullptr};
   child lister;
   child extractor;
-  int error = start_child(list, true, &lister);
+  int error = start_child(bsdtar, list, environment, true, false, &lister);
   if (error == 0) {
-    error = start_child(extract, false, &extractor);
+    error = start_child(bsdtar, extract, environment, false, false, &extractor);
     if (error != 0) kill(lister.pid, SIGTERM);
   }
+  free(bsdtar);
   if (error != 0) {
     if (lister.pid > 0) {
       close(lister.output);
       wait_child(lister);
     }
-    log_windows_error(L"Impossible de demarrer le processus auxiliaire", static_cast<uint32_t>(error));
+    journal_start_failure(error);
     return 0;
   }
   bool names_inside = entry_names_stay_inside(lister.output);
@@ -244,24 +465,26 @@ int run_extract() {
   unsigned long list_code = wait_child(lister);
   unsigned long code = wait_child(extractor);
   // Links go whatever bsdtar answered: it may have made one before it refused an entry.
-  bool only_files = staging_holds_only_files(staging);
+  bool only_files = staging_holds_only_files(staging.text);
   if (code == 0) code = list_code;
   if (code == 0 && !(names_inside && only_files)) code = JOB_FAILED;
   return finish_child(code);
 }
 }  // namespace
 
-int set_environment_variable(const wchar_t* name, const wchar_t* value) {
-  utf8_path native_name(name);
-  utf8_path native_value(value);
-  if (!native_name.ok() || native_value.text == nullptr) return 0;
-  return setenv(native_name.text, native_value.text, 1) == 0;
-}
-
-int powershell(const wchar_t* script) {
-  if (wcscmp(script, k_download_script) == 0) return run_download();
-  if (wcscmp(script, k_extract_script) == 0) return run_extract();
-  // Only the two jobs exist here; any other script cannot be run.
-  log_windows_error(L"Impossible de demarrer le processus auxiliaire", EINVAL);
-  return 0;
+int powershell(const wchar_t* script, const job_parameters* job) {
+  bool download = wcscmp(script, k_download_script) == 0;
+  if (!download && wcscmp(script, k_extract_script) != 0) {
+    // Only the two jobs exist here; any other script cannot be run.
+    journal_start_failure(EINVAL);
+    return 0;
+  }
+  char** environment = make_environment(job);
+  if (environment == nullptr) {
+    journal_start_failure(ENOMEM);
+    return 0;
+  }
+  int result = download ? run_download(job, environment) : run_extract(job, environment);
+  free_environment(environment);
+  return result;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cwchar>
 
 #include "core/journal.h"
 #include "core/paths.h"
@@ -8,15 +9,84 @@
 
 namespace {
 constexpr DWORD UNREADABLE_EXIT_CODE = 31;
+
+// The name of an environment entry: up to the '=' that follows its first unit ("=C:=C:\x").
+size_t name_units(const wchar_t* entry) {
+  const wchar_t* equals = entry[0] != L'\0' ? wcschr(entry + 1, L'=') : nullptr;
+  return equals != nullptr ? static_cast<size_t>(equals - entry) : wcslen(entry);
 }
 
-int set_environment_variable(const wchar_t* name, const wchar_t* value) {
-  return SetEnvironmentVariableW(name, value) ? 1 : 0;
+// Names compare as Windows sorts an environment block: ordinal, ignoring case.
+int compare_names(const wchar_t* a, size_t a_units, const wchar_t* b, size_t b_units) {
+  return CompareStringOrdinal(a, static_cast<int>(a_units), b, static_cast<int>(b_units), TRUE) - CSTR_EQUAL;
 }
 
-int powershell(const wchar_t* script) {
+bool is_job_variable(const wchar_t* entry) {
+  for (const wchar_t* name : k_job_variable_names) {
+    if (compare_names(entry, name_units(entry), name, wcslen(name)) == 0) return true;
+  }
+  return false;
+}
+
+wchar_t* append_entry(wchar_t* at, const wchar_t* name, const wchar_t* value) {
+  size_t name_length = wcslen(name);
+  size_t value_length = wcslen(value);
+  wmemcpy(at, name, name_length);
+  at[name_length] = L'=';
+  wmemcpy(at + name_length + 1, value, value_length + 1);
+  return at + name_length + 1 + value_length + 1;
+}
+
+// Appends the job's variables that sort before the entry (all that are left for null), in order.
+wchar_t* append_job_before(wchar_t* at, const job_parameters* job, bool done[JOB_VARIABLES], const wchar_t* entry) {
+  for (;;) {
+    size_t next = JOB_VARIABLES;
+    for (size_t i = 0; i < JOB_VARIABLES; ++i) {
+      const wchar_t* name = job->variables[i].name;
+      const wchar_t* least = next < JOB_VARIABLES ? job->variables[next].name : nullptr;
+      if (!done[i] && (least == nullptr || compare_names(name, wcslen(name), least, wcslen(least)) < 0)) next = i;
+    }
+    if (next == JOB_VARIABLES) return at;
+    const wchar_t* name = job->variables[next].name;
+    if (entry != nullptr && compare_names(name, wcslen(name), entry, name_units(entry)) > 0) return at;
+    at = append_entry(at, name, job->variables[next].value);
+    done[next] = true;
+  }
+}
+
+// The child's environment block (CREATE_UNICODE_ENVIRONMENT), owned by the caller: the
+// launcher's own without any of the table's variables, and the job's two where they sort.
+wchar_t* make_environment(const job_parameters* job) {
+  wchar_t* inherited = GetEnvironmentStringsW();
+  if (inherited == nullptr) return nullptr;
+  size_t units = 1;
+  for (const wchar_t* entry = inherited; *entry != L'\0'; entry += wcslen(entry) + 1) units += wcslen(entry) + 1;
+  for (const job_variable& variable : job->variables) units += wcslen(variable.name) + wcslen(variable.value) + 2;
+  wchar_t* block = static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
+  if (block != nullptr) {
+    wchar_t* at = block;
+    bool done[JOB_VARIABLES] = {};
+    for (const wchar_t* entry = inherited; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      if (is_job_variable(entry)) continue;
+      at = append_job_before(at, job, done, entry);
+      size_t length = wcslen(entry) + 1;
+      wmemcpy(at, entry, length);
+      at += length;
+    }
+    at = append_job_before(at, job, done, nullptr);
+    *at = L'\0';
+  }
+  FreeEnvironmentStringsW(inherited);
+  return block;
+}
+}  // namespace
+
+int powershell(const wchar_t* script, const job_parameters* job) {
   wchar_t* command = static_cast<wchar_t*>(malloc(COMMAND_LINE_UNITS * sizeof(wchar_t)));
-  if (command == nullptr) {
+  wchar_t* environment = make_environment(job);
+  if (command == nullptr || environment == nullptr) {
+    free(command);
+    free(environment);
     log_windows_error(L"Impossible de demarrer le processus auxiliaire", ERROR_NOT_ENOUGH_MEMORY);
     return 0;
   }
@@ -28,10 +98,11 @@ int powershell(const wchar_t* script) {
   PROCESS_INFORMATION process = {};
   // The first word, powershell.exe, is found by the system's usual search. Before the root
   // folder is known (tests), the child inherits the current folder.
-  BOOL started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
+  BOOL started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                                environment, g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
   DWORD start_error = GetLastError();
   free(command);
+  free(environment);
   if (!started) {
     log_windows_error(L"Impossible de demarrer le processus auxiliaire", start_error);
     return 0;

@@ -16,7 +16,8 @@
 #   logs/access.log   one line per request: port, request line, status, bytes, user agent
 #   tls/ca.crt        the CA certificate (for curl --cacert when the store is not wanted)
 # Ports: the origin's PORT serves www/; PORT+1 the same tree with a certificate from a CA that
-# nobody trusts; PORT+2 plain HTTP; PORT+3 an internal upstream for the cut bodies.
+# nobody trusts; PORT+2 plain HTTP; PORT+3 an internal upstream for the cut bodies; PORT+4 the
+# same tree with the trusted certificate: another origin a download may be sent to.
 # Misbehaving paths on the origin:
 #   /fault/status-404, /fault/status-500, /fault/status-206   that status, with a body
 #   /fault/empty                 200 with an empty body
@@ -25,6 +26,7 @@
 #   /fault/once-a-second         small.txt, but 503 for a request less than 1 s after the last
 #   /fault/cut/NAME              fault/NAME cut off after 32 KiB: the connection closes early
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
+#   /fault/redirect-other-origin 302 to /fault/small.txt on PORT+4
 #   /slow/PATH                   www/PATH at 4 MiB/s
 #   /dl/...                      500 for every path while www/server-error exists
 # One release server runs per network namespace (the ports are fixed): starting waits (up to
@@ -166,6 +168,7 @@ $(_release_server_listen "$port" ssl)
     }
     location = /fault/redirect { return 302 https://$host:$port/fault/small.txt; }
     location = /fault/redirect-http { return 302 http://$host:$((port + 2))/fault/small.txt; }
+    location = /fault/redirect-other-origin { return 302 https://$host:$((port + 4))/fault/small.txt; }
     location /slow/ {
       alias $dir/www/;
       limit_rate 4m;
@@ -185,6 +188,16 @@ $(_release_server_listen $((port + 1)) ssl)
   server {
 $(_release_server_listen $((port + 2)))
     server_name $host;
+    root $dir/www;
+    location /fault/ { root $dir; }
+  }
+
+  server {
+$(_release_server_listen $((port + 4)) ssl)
+    server_name $host;
+    ssl_certificate $dir/tls/server.crt;
+    ssl_certificate_key $dir/tls/server.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
     root $dir/www;
     location /fault/ { root $dir; }
   }

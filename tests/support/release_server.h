@@ -28,9 +28,11 @@ class release_server_test : public ::testing::Test {
   void SetUp() override { REQUIRE_RELEASE_SERVER(); }
 };
 
-// Ports beside the origin's: a certificate from an authority nobody trusts, and plain HTTP.
+// Ports beside the origin's: a certificate from an authority nobody trusts, plain HTTP, and
+// another origin with the trusted certificate.
 constexpr int UNTRUSTED_PORT_OFFSET = 1;
 constexpr int PLAIN_HTTP_PORT_OFFSET = 2;
+constexpr int OTHER_ORIGIN_PORT_OFFSET = 4;
 
 // The release origin followed by path ("dl/..."): what the launcher fetches.
 std::wstring origin_url(const std::wstring& path);

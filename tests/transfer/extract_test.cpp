@@ -71,16 +71,18 @@ TEST_F(ExtractJob, AChildThatCannotStartIsJournalled) {
 TEST_F(ExtractJob, OnlyTheExactScriptTextRuns) {
   // The stand-in accepts only the verbatim script: one character more and it exits 1.
   std::wstring script = std::wstring(k_extract_script) + L" ";
-  set_environment_variable(L"VORNA380_PACKAGE_PATH", zip(L"sound.zip").c_str());
-  set_environment_variable(L"VORNA380_STAGING_PATH", staging.c_str());
-  EXPECT_EQ(powershell(script.c_str()), 0);
+  std::wstring package = zip(L"sound.zip");
+  job_parameters job = extract_job(package.c_str(), staging.c_str());
+  EXPECT_EQ(powershell(script.c_str(), &job), 0);
   EXPECT_FALSE(file_exists(staging));
   EXPECT_EQ(journal.messages(), std::vector<std::string>{"Le processus auxiliaire a echoue (code 1)."});
 }
 #else
 TEST_F(ExtractJob, OnlyTheTwoJobsRunAndTheirProgramsComeFromPath) {
   std::wstring script = std::wstring(k_extract_script) + L" ";
-  EXPECT_EQ(powershell(script.c_str()), 0);
+  std::wstring package = zip(L"sound.zip");
+  job_parameters job = extract_job(package.c_str(), staging.c_str());
+  EXPECT_EQ(powershell(script.c_str(), &job), 0);
 
   std::string saved = getenv("PATH");
   setenv("PATH", to_utf8(dir.path).c_str(), 1);  // no bsdtar there

@@ -14,16 +14,15 @@ struct root_scope {
   std::wstring saved;
 };
 
-inline int run_download(const std::wstring& url, const std::wstring& destination) {
-  set_environment_variable(L"VORNA380_DOWNLOAD_URL", url.c_str());
-  set_environment_variable(L"VORNA380_DOWNLOAD_DEST", destination.c_str());
-  return powershell(k_download_script);
+// A download writes at most cap bytes (0: no cap).
+inline int run_download(const std::wstring& url, const std::wstring& destination, uint64_t cap = 0) {
+  job_parameters job = download_job(url.c_str(), destination.c_str(), cap);
+  return powershell(k_download_script, &job);
 }
 
 inline int run_extract(const std::wstring& package, const std::wstring& staging) {
-  set_environment_variable(L"VORNA380_PACKAGE_PATH", package.c_str());
-  set_environment_variable(L"VORNA380_STAGING_PATH", staging.c_str());
-  return powershell(k_extract_script);
+  job_parameters job = extract_job(package.c_str(), staging.c_str());
+  return powershell(k_extract_script, &job);
 }
 
 // "Le processus auxiliaire a echoue (code N)." with some N other than 0.

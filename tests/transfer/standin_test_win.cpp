@@ -46,3 +46,17 @@ TEST_F(StandInFault, FailPartialAndStall) {
   EXPECT_EQ(journal.messages(), (std::vector<std::string>{"Le processus auxiliaire a echoue (code 1).",
                                                            "Le processus auxiliaire a echoue (code 1)."}));
 }
+
+// The job's variables reach the child only: one the launcher's own environment holds is
+// neither changed nor handed on in place of the job's.
+TEST_F(StandInFault, TheJobsVariablesReachOnlyTheChild) {
+  SetEnvironmentVariableW(L"VORNA380_DOWNLOAD_URL", L"https://localhost:1/left-by-the-caller");
+  int result = run_download(origin_url(L"fault/exact-1mib.bin"), destination);
+  wchar_t own[64] = {};
+  DWORD units = GetEnvironmentVariableW(L"VORNA380_DOWNLOAD_URL", own, 64);
+  SetEnvironmentVariableW(L"VORNA380_DOWNLOAD_URL", nullptr);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(read_bytes(destination), body);
+  EXPECT_EQ(std::wstring(own, units), L"https://localhost:1/left-by-the-caller");
+  EXPECT_EQ(GetEnvironmentVariableW(L"VORNA380_DOWNLOAD_DEST", own, 64), 0u);
+}

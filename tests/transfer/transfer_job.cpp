@@ -16,7 +16,6 @@ int main(int argc, char** argv) {
   bool download = strcmp(argv[1], "download") == 0;
   std::wstring first = from_utf8(argv[2]);
   std::wstring second = from_utf8(argv[3]);
-  set_environment_variable(download ? L"VORNA380_DOWNLOAD_URL" : L"VORNA380_PACKAGE_PATH", first.c_str());
-  set_environment_variable(download ? L"VORNA380_DOWNLOAD_DEST" : L"VORNA380_STAGING_PATH", second.c_str());
-  return powershell(download ? k_download_script : k_extract_script) ? 0 : 1;
+  job_parameters job = download ? download_job(first.c_str(), second.c_str(), 0) : extract_job(first.c_str(), second.c_str());
+  return powershell(download ? k_download_script : k_extract_script, &job) ? 0 : 1;
 }
