@@ -1,14 +1,20 @@
-# launcher_sources(<portable sources...> [PLATFORM <stems...>])
-# Adds the portable sources of a subsystem to launcher_logic, and for each PLATFORM stem the
-# half for this build: <stem>_win.cpp on Windows, <stem>_posix.cpp elsewhere.
-function(launcher_sources)
-  cmake_parse_arguments(ARG "" "" "PLATFORM" ${ARGN})
+# launcher_library(<subsystem> <portable sources...> [PLATFORM <stems...>] [USES <subsystems...>])
+# The static library launcher_<subsystem>: its portable sources and, for each PLATFORM stem, the
+# half for this build (<stem>_win.cpp on Windows, <stem>_posix.cpp elsewhere). It links the
+# libraries of the subsystems it USES, which must lie below it; nothing links upwards.
+function(launcher_library subsystem)
+  cmake_parse_arguments(ARG "" "" "PLATFORM;USES" ${ARGN})
   set(files ${ARG_UNPARSED_ARGUMENTS})
   foreach(stem IN LISTS ARG_PLATFORM)
     list(APPEND files "${stem}_${LAUNCHER_PLATFORM}.cpp")
   endforeach()
   list(TRANSFORM files PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
-  target_sources(launcher_logic PRIVATE ${files})
+  set(target launcher_${subsystem})
+  add_library(${target} STATIC ${files})
+  target_include_directories(${target} PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
+  list(TRANSFORM ARG_USES PREPEND launcher_)
+  target_link_libraries(${target} PUBLIC ${ARG_USES})
+  set_property(GLOBAL APPEND PROPERTY LAUNCHER_LIBRARIES ${target})
 endfunction()
 
 # to_native_path(<out var> <path>): the path as the built programs see it. Under Wine the

@@ -21,11 +21,16 @@ extern wchar_t g_selected_account[ACCOUNT_NAME_UNITS];
 
 // "Vorna380/account/<login>", cut to 511 units.
 void account_target(const wchar_t* login, wchar_t target[ACCOUNT_TARGET_UNITS]);
-// Shows the accounts menu at the pointer and carries out the chosen command.
-void show_account_menu(window_handle owner);
 // Asks for a login and a password and stores them; nonzero when an account was written and
-// selected, 0 when cancelled, empty or refused by the vault (the caller journals).
+// selected, 0 when cancelled, empty or refused by the vault (journalled).
 int add_account_dialog(window_handle owner);
+// What the add dialog does with what the player typed: an empty field writes nothing; otherwise
+// the entry is written and, when the vault took it, selected and saved. Nonzero on success.
+int store_new_account(const wchar_t* login, const wchar_t* password);
+// Selects the login (empty: none) and saves the selection.
+void select_account(const wchar_t* login);
+// Deletes the selected account's vault entry and clears the selection (nothing when none).
+void remove_selected_account();
 // Writes the selection to "selected-account.txt" in g_root; failures are silent.
 void save_selected_account();
 // Reads "selected-account.txt" into g_selected_account (empty when it cannot be read).

@@ -14,12 +14,10 @@ constexpr uint32_t SEQUENCE_MARK_LIMIT = 64;         // largest high-water mark 
 // One run from the manifest to a ready ending (0) or an error ending (1).
 int run_install_worker();
 
-// The thread entry: the parameter is ignored; returns run_install_worker's result.
-#ifdef _WIN32
-unsigned long __stdcall install_worker(void* parameter);
-#else
-void* install_worker(void* parameter);
-#endif
+// The worker thread, running run_install_worker once: 1 when started. It is never waited for
+// and ends with the process; closing only lets go of it.
+int start_install_worker_thread();
+void close_install_worker_thread();
 
 // 1 when free_bytes are enough to install a package of package_size bytes (unsigned 64-bit).
 int enough_disk_space(uint64_t free_bytes, uint64_t package_size);

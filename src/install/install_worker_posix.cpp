@@ -1,12 +1,26 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "core/system_path_posix.h"
 #include "install/install_worker.h"
 
-void* install_worker(void*) {
-  return reinterpret_cast<void*>(static_cast<intptr_t>(run_install_worker()));
+namespace {
+pthread_t g_worker_thread;
+bool g_worker_started = false;
+
+void* install_worker(void*) { return reinterpret_cast<void*>(static_cast<intptr_t>(run_install_worker())); }
+}  // namespace
+
+int start_install_worker_thread() {
+  g_worker_started = pthread_create(&g_worker_thread, nullptr, install_worker, nullptr) == 0;
+  return g_worker_started;
+}
+
+void close_install_worker_thread() {
+  if (g_worker_started) pthread_detach(g_worker_thread);
+  g_worker_started = false;
 }
 
 int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes) {

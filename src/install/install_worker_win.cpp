@@ -2,7 +2,21 @@
 
 #include "install/install_worker.h"
 
+namespace {
+HANDLE g_worker_thread = nullptr;
+
 DWORD WINAPI install_worker(LPVOID) { return static_cast<DWORD>(run_install_worker()); }
+}  // namespace
+
+int start_install_worker_thread() {
+  g_worker_thread = CreateThread(nullptr, 0, install_worker, nullptr, 0, nullptr);
+  return g_worker_thread != nullptr;
+}
+
+void close_install_worker_thread() {
+  if (g_worker_thread != nullptr) CloseHandle(g_worker_thread);
+  g_worker_thread = nullptr;
+}
 
 int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes) {
   ULARGE_INTEGER available;

@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "accounts/accounts.h"
-#include "core/journal.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "ui/account_menu.h"
 #include "ui/layout.h"
 
 const window_calls* g_window_calls = &k_platform_window_calls;
@@ -35,14 +35,6 @@ void play_selected_account() {
     return;
   }
   if (!launch_game()) box(L"Impossible de lancer Tarvo.exe.", L"Vorna380", BOX_ERROR);
-}
-
-void remove_selected_account() {
-  if (g_selected_account[0] == L'\0') return;
-  delete_account(g_selected_account);
-  g_selected_account[0] = L'\0';
-  save_selected_account();
-  invalidate();
 }
 
 void take_status_text(wchar_t* text) {
@@ -116,7 +108,7 @@ void on_left_button_up(int x, int y) {
       show_account_menu(g_window);
       break;
     case HIT_ADD_ACCOUNT:
-      if (!add_account_dialog(g_window)) write_log(L"Ajout de compte annule ou refuse par Windows.");
+      add_account_dialog(g_window);
       invalidate();
       break;
     case HIT_PLAY_ACCOUNT:
@@ -126,6 +118,7 @@ void on_left_button_up(int x, int y) {
       break;
     case HIT_REMOVE_ACCOUNT:
       remove_selected_account();
+      invalidate();
       break;
     case HIT_NOTHING:
       break;

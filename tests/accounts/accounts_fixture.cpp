@@ -1,6 +1,6 @@
 #include "accounts_fixture.h"
 
-#include "accounts/account_menu.h"
+#include "ui/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
 #include "accounts/utf16le.h"

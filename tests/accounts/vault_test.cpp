@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_menu.h"
+#include "ui/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/vault.h"
 #include "accounts_fixture.h"

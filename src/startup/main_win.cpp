@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "core/entry.h"
+#include "startup/entry.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;

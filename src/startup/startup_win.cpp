@@ -5,14 +5,13 @@
 #include <cwchar>
 
 #include "core/paths.h"
-#include "core/startup.h"
-#include "install/install_worker.h"
+#include "startup/platform.h"
+#include "startup/startup.h"
 
 const wchar_t k_installed_launcher_name[] = L"Vorna380-Launcher.exe";
 
 namespace {
 HANDLE g_instance_lock = nullptr;
-HANDLE g_worker_thread = nullptr;
 }  // namespace
 
 int take_instance_lock() {
@@ -61,13 +60,3 @@ int wait_for_process_end(unsigned long process_id) {
 }
 
 void pause_ms(unsigned milliseconds) { Sleep(milliseconds); }
-
-int start_install_worker_thread() {
-  g_worker_thread = CreateThread(nullptr, 0, install_worker, nullptr, 0, nullptr);
-  return g_worker_thread != nullptr;
-}
-
-void close_install_worker_thread() {
-  if (g_worker_thread != nullptr) CloseHandle(g_worker_thread);
-  g_worker_thread = nullptr;
-}

@@ -20,7 +20,5 @@ void build_account_menu(account_menu* menu);
 // Carries out the chosen identifier (0 and unknown identifiers do nothing).
 void run_account_menu_command(window_handle owner, const account_menu* menu, unsigned id);
 void release_account_menu(account_menu* menu);
-
-// What the add dialog does with what the player typed: an empty field writes nothing; otherwise
-// the entry is written and, when the vault took it, selected and saved. Nonzero on success.
-int store_new_account(const wchar_t* login, const wchar_t* password);
+// Shows the accounts menu at the pointer and carries out the chosen command.
+void show_account_menu(window_handle owner);

@@ -1,7 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,10 +14,10 @@
 #include <cstring>
 
 #include "core/paths.h"
-#include "core/startup.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
-#include "install/install_worker.h"
+#include "startup/platform.h"
+#include "startup/startup.h"
 
 extern char** environ;
 
@@ -26,8 +25,6 @@ const wchar_t k_installed_launcher_name[] = L"vorna380-launcher";
 
 namespace {
 int g_instance_lock = -1;
-pthread_t g_worker_thread;
-bool g_worker_started = false;
 
 // $XDG_RUNTIME_DIR, or a folder of the user's own under the temporary folder.
 bool lock_folder(char* folder, size_t size) {
@@ -182,15 +179,4 @@ void pause_ms(unsigned milliseconds) {
   timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
-}
-
-int start_install_worker_thread() {
-  g_worker_started = pthread_create(&g_worker_thread, nullptr, install_worker, nullptr) == 0;
-  return g_worker_started;
-}
-
-// The worker is never waited for: it ends with the process.
-void close_install_worker_thread() {
-  if (g_worker_started) pthread_detach(g_worker_thread);
-  g_worker_started = false;
 }

@@ -1,9 +1,11 @@
-#include "core/startup.h"
+#include "startup/startup.h"
 
 #include <cwchar>
 
 #include "accounts/accounts.h"
 #include "core/paths.h"
+#include "install/install_worker.h"
+#include "startup/platform.h"
 #include "ui/window.h"
 
 namespace {
@@ -22,14 +24,21 @@ int installation_failure() {
   return 1;
 }
 
-// Runs from the installed place from now on: -1 to go on, otherwise the exit code.
-int install_into_profile() {
-  if (same_launcher_path(g_executable, g_installed)) return -1;
-  if (!copy_launcher(g_executable, g_installed)) return installation_failure();
-  release_instance_lock();
-  if (start_installed_launcher(g_installed, g_root)) return 0;
-  show_startup_box(k_relaunch_failed, BOX_ERROR);
-  return 1;
+// Nonzero when this process is the installed launcher and goes on. Otherwise the installed
+// copy was replaced and started (or that failed), and exit_code is this process's end.
+int runs_installed(int* exit_code) {
+  if (same_launcher_path(g_executable, g_installed)) return 1;
+  if (!copy_launcher(g_executable, g_installed)) {
+    *exit_code = installation_failure();
+  } else {
+    release_instance_lock();
+    *exit_code = 0;
+    if (!start_installed_launcher(g_installed, g_root)) {
+      show_startup_box(k_relaunch_failed, BOX_ERROR);
+      *exit_code = 1;
+    }
+  }
+  return 0;
 }
 
 int graphics_failure() {
@@ -61,8 +70,8 @@ int run_interactive_start() {
   join_path(g_log, g_root, L"launcher.log");
   join_path(g_installed, g_root, k_installed_launcher_name);
   if (!ensure_directory(g_root)) return installation_failure();
-  int relaunched = install_into_profile();
-  if (relaunched >= 0) return relaunched;
+  int exit_code = 0;
+  if (!runs_installed(&exit_code)) return exit_code;
 
   load_selected_account();
   start_account_bridge();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/entry.h"
+#include "startup/entry.h"
 
 namespace {
 std::wstring g_called;  // "mode:arg1|arg2" of the last mode run

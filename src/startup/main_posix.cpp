@@ -1,8 +1,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/entry.h"
 #include "core/text.h"
+#include "startup/entry.h"
 
 // Arguments arrive split; each is taken as strict UTF-8. One that is not counts as a command
 // line that cannot be split.

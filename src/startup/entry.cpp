@@ -1,12 +1,12 @@
-#include "core/entry.h"
+#include "startup/entry.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
 #include "core/paths.h"
-#include "core/startup.h"
 #include "integrity/verify.h"
+#include "startup/startup.h"
 #include "trust/manifest.h"
 #include "trust/signature.h"
 

@@ -1,0 +1,22 @@
+// What each platform half of the start-up supplies to startup.cpp.
+#pragma once
+
+extern const wchar_t k_installed_launcher_name[];
+// The session's instance lock: 1 when this process now holds it, 0 when another launcher
+// holds it (or it cannot be made).
+int take_instance_lock();
+void release_instance_lock();  // gives the lock up and closes it
+void close_instance_lock();    // closes it; the lock ends with the process
+// Full path of the running executable / the user's data folder; 0 on failure.
+int running_executable_path(wchar_t* path);
+int user_data_folder(wchar_t* folder);
+// Nonzero when the two paths name the installed launcher the same way.
+int same_launcher_path(const wchar_t* a, const wchar_t* b);
+// Copies the executable over the installed launcher, overwriting; nonzero on success.
+int copy_launcher(const wchar_t* from, const wchar_t* to);
+// Starts the installed launcher detached, no arguments, the root as working folder.
+int start_installed_launcher(const wchar_t* path, const wchar_t* root);
+// Waits at most SELF_UPDATE_WAIT_MS for the process to end; 0 when it cannot be watched
+// (ended already, or not ours to see).
+int wait_for_process_end(unsigned long process_id);
+void pause_ms(unsigned milliseconds);
