@@ -1,6 +1,7 @@
 #include "accounts/accounts.h"
 
 #include "accounts/account_menu.h"
+#include "accounts/bridge.h"
 #include "accounts/wipe.h"
 #include "core/journal.h"
 #include "core/text.h"
@@ -28,6 +29,7 @@ void delete_account(const wchar_t* login) {
   wchar_t target[ACCOUNT_TARGET_UNITS];
   account_target(login, target);
   vault_delete(target);
+  forget_queued_account(login);
 }
 
 int store_new_account(const wchar_t* login, const wchar_t* password) {
