@@ -190,7 +190,7 @@ void serve_bridge_connection(intptr_t connection) {
   char request[BRIDGE_REQUEST_BYTES];
   long count = read_bridge_request(connection, request);
   if (count < 0) return;
-  // The peer is asked last, when the request is in: the process that sent it still holds it.
+  // The peer's owner is asked once its request is in, from the socket it sent it through.
   int allowed = bridge_request_allowed(request, static_cast<size_t>(count)) && bridge_peer_is_same_user(connection);
   char reply[REPLY_BYTES];
   size_t length = build_bridge_reply(allowed, reply);
