@@ -1,5 +1,6 @@
 #include "accounts/accounts.h"
 
+#include "accounts/bridge.h"
 #include "accounts/vault.h"
 #include "accounts/wipe.h"
 #include "core/journal.h"
@@ -34,6 +35,7 @@ void delete_account(const wchar_t* login) {
   wchar_t target[ACCOUNT_TARGET_UNITS];
   account_target(login, target);
   vault_delete(target);
+  forget_queued_account(login);
 }
 
 int store_new_account(const wchar_t* login, const wchar_t* password) {

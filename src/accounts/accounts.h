@@ -35,14 +35,16 @@ void remove_selected_account();
 void save_selected_account();
 // Reads "selected-account.txt" into g_selected_account (empty when it cannot be read).
 void load_selected_account();
-// Deletes the vault entry of the login (failures ignored).
+// Deletes the vault entry of the login (failures ignored) and wipes it from the bridge's queue.
 void delete_account(const wchar_t* login);
 
-// Queues the selected account's login and password for the bridge; 1 when queued or when
-// nothing is selected, 0 when the account cannot be read from the vault or its password is too
-// long. Call right before launch_game.
+// Queues the selected account's login and password for the bridge in place of anything queued
+// before; 1 when queued or when nothing is selected (the queue is then empty), 0 when the
+// account cannot be read from the vault or its password is too long. Call right before
+// launch_game.
 int queue_selected_account();
-// Starts "Tarvo.exe" from the client folder; 1 when started (status posted), 0 otherwise.
+// Starts "Tarvo.exe" from the client folder; 1 when started (status posted), 0 otherwise (the
+// bridge's queue is then wiped).
 int launch_game();
 
 // Start-up: the bridge's lock, stop signal and thread (a bridge that cannot start is not

@@ -13,6 +13,7 @@
 int32_t g_pending_account = 0;
 wchar_t g_pending_login[PENDING_UNITS];
 wchar_t g_pending_password[PENDING_UNITS];
+uint64_t g_pending_since = 0;
 int g_bridge_initialized = 0;
 
 namespace {
@@ -31,7 +32,19 @@ bool same_ignoring_case(const char* text, size_t length, const char* word) {
   return i == length && word[i] == '\0';
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t'; }
+bool starts_ignoring_case(const char* text, size_t length, const char* prefix) {
+  size_t n = strlen(prefix);
+  return length >= n && same_ignoring_case(text, n, prefix);
+}
+
+// Space and tab, and the CR of a CR LF line end.
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Narrows [*from, *to) of the line to what lies between spaces and tabs.
+void trim_spaces(const char* line, size_t* from, size_t* to) {
+  while (*from < *to && is_space(line[*from])) ++*from;
+  while (*to > *from && is_space(line[*to - 1])) --*to;
+}
 
 // A Host value naming the loopback: one of the names, then nothing or ":" and a port number.
 bool is_loopback_host(const char* value, size_t length) {
@@ -71,38 +84,86 @@ void url_encode_utf8(const wchar_t* text, char* out) {
   wipe_memory(utf8, sizeof utf8);
 }
 
-int bridge_request_allowed(const char* request, size_t count) {
+size_t bridge_header_block_length(const char* request, size_t count) {
   size_t at = 0;
   while (at < count) {
+    const char* newline = static_cast<const char*>(memchr(request + at, '\n', count - at));
+    if (newline == nullptr) return 0;
+    size_t end = static_cast<size_t>(newline - request);
+    if (end == at || (end == at + 1 && request[at] == '\r')) return end + 1;
+    at = end + 1;
+  }
+  return 0;
+}
+
+int bridge_request_allowed(const char* request, size_t count) {
+  size_t block = bridge_header_block_length(request, count);
+  if (block == 0) return 0;  // unfinished: what is still to come cannot be checked
+  size_t at = 0;
+  while (at < block) {
     size_t end = at;
-    while (end < count && request[end] != '\n') ++end;
-    if (end == count && count >= BRIDGE_REQUEST_BYTES) return 0;  // cut off: the rest is unseen
-    size_t length = end - at;
-    if (length > 0 && request[at + length - 1] == '\r') --length;
-    if (length == 0 && end < count) return 1;  // end of the header block
+    while (request[end] != '\n') ++end;
     const char* line = request + at;
+    size_t length = end - at;
     const char* colon = static_cast<const char*>(memchr(line, ':', length));
     if (colon != nullptr) {
-      size_t name = static_cast<size_t>(colon - line);
-      size_t value = name + 1;
+      size_t name = 0;
+      size_t name_end = static_cast<size_t>(colon - line);
+      size_t value = name_end + 1;
       size_t value_end = length;
-      while (value < value_end && is_space(line[value])) ++value;
-      while (value_end > value && is_space(line[value_end - 1])) --value_end;
-      if (same_ignoring_case(line, name, "origin")) return 0;
-      if (same_ignoring_case(line, name, "host") && !is_loopback_host(line + value, value_end - value)) return 0;
+      trim_spaces(line, &name, &name_end);
+      trim_spaces(line, &value, &value_end);
+      const char* name_text = line + name;
+      size_t name_length = name_end - name;
+      if (same_ignoring_case(name_text, name_length, "origin") || same_ignoring_case(name_text, name_length, "referer") ||
+          starts_ignoring_case(name_text, name_length, "sec-fetch-")) {
+        return 0;
+      }
+      if (same_ignoring_case(name_text, name_length, "host") && !is_loopback_host(line + value, value_end - value)) {
+        return 0;
+      }
     }
     at = end + 1;
   }
   return 1;
 }
 
-size_t build_bridge_reply(const char* request, size_t count, char* reply) {
+namespace {
+// The queue's wiping, bridge lock held.
+void clear_queue_locked() {
+  g_pending_account = 0;
+  wipe_memory(g_pending_login, sizeof g_pending_login);
+  wipe_memory(g_pending_password, sizeof g_pending_password);
+}
+
+bool queue_expired_locked() { return bridge_clock_ms() - g_pending_since >= BRIDGE_QUEUE_LIFETIME_MS; }
+
+// Reads until the header block ends, the buffer is full, the peer ends its sending or the time
+// is up; the bytes read, or -1 when the bridge is asked to stop meanwhile.
+long read_bridge_request(intptr_t connection, char* request) {
+  uint64_t start = bridge_clock_ms();
+  size_t count = 0;
+  while (count < BRIDGE_REQUEST_BYTES && bridge_header_block_length(request, count) == 0) {
+    if (bridge_stop_requested()) return -1;
+    uint64_t waited = bridge_clock_ms() - start;
+    if (waited >= BRIDGE_READ_TIMEOUT_MS) break;
+    uint64_t left = BRIDGE_READ_TIMEOUT_MS - waited;
+    unsigned wait = left < BRIDGE_POLL_MS ? static_cast<unsigned>(left) : BRIDGE_POLL_MS;
+    long got = bridge_connection_receive(connection, request + count, BRIDGE_REQUEST_BYTES - count, wait);
+    if (got == 0) break;
+    if (got > 0) count += static_cast<size_t>(got);
+  }
+  return static_cast<long>(count);
+}
+}  // namespace
+
+size_t build_bridge_reply(int allowed, char* reply) {
   char encoded_login[ENCODED_BYTES] = {};
   char encoded_password[ENCODED_BYTES] = {};
   char body[BODY_BYTES] = "NONE";
-  bool allowed = bridge_request_allowed(request, count);
 
   enter_bridge_lock();
+  if (g_pending_account && queue_expired_locked()) clear_queue_locked();
   if (g_pending_account && allowed) {
     url_encode_utf8(g_pending_login, encoded_login);
     url_encode_utf8(g_pending_password, encoded_password);
@@ -125,7 +186,40 @@ size_t build_bridge_reply(const char* request, size_t count, char* reply) {
   return static_cast<size_t>(length);
 }
 
+void serve_bridge_connection(intptr_t connection) {
+  char request[BRIDGE_REQUEST_BYTES];
+  long count = read_bridge_request(connection, request);
+  if (count < 0) return;
+  // The peer's owner is asked once its request is in, from the socket it sent it through.
+  int allowed = bridge_request_allowed(request, static_cast<size_t>(count)) && bridge_peer_is_same_user(connection);
+  char reply[REPLY_BYTES];
+  size_t length = build_bridge_reply(allowed, reply);
+  if (length > 0) bridge_connection_send(connection, reply, length);
+  wipe_memory(reply, sizeof reply);
+}
+
+void clear_bridge_queue() {
+  enter_bridge_lock();
+  clear_queue_locked();
+  leave_bridge_lock();
+}
+
+void expire_bridge_queue() {
+  enter_bridge_lock();
+  if (g_pending_account && queue_expired_locked()) clear_queue_locked();
+  leave_bridge_lock();
+}
+
+void forget_queued_account(const wchar_t* login) {
+  enter_bridge_lock();
+  if (g_pending_account && equal_ignoring_case(g_pending_login, login)) clear_queue_locked();
+  leave_bridge_lock();
+}
+
+// Every queueing first wipes what an earlier play left: a selection that is empty or cannot be
+// read leaves nothing for the game to fetch.
 int queue_selected_account() {
+  clear_bridge_queue();
   if (g_selected_account[0] == L'\0') return 1;
   wchar_t target[ACCOUNT_TARGET_UNITS];
   account_target(g_selected_account, target);
@@ -137,9 +231,9 @@ int queue_selected_account() {
   }
   enter_bridge_lock();
   copy_text(g_pending_login, PENDING_UNITS, credential.user_name);
-  g_pending_account = 1;
-  wipe_memory(g_pending_password, sizeof g_pending_password);  // nothing of a password queued before
   utf16le_to_text(credential.blob, credential.blob_size, g_pending_password, PENDING_UNITS);
+  g_pending_since = bridge_clock_ms();
+  g_pending_account = 1;
   leave_bridge_lock();
   vault_release(&credential);
   return 1;

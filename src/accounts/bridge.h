@@ -8,17 +8,21 @@
 constexpr uint16_t BRIDGE_PORT = 32110;
 constexpr int BRIDGE_BACKLOG = 2;
 constexpr unsigned BRIDGE_POLL_MS = 250;
-constexpr unsigned BRIDGE_READ_TIMEOUT_MS = 2000;
-constexpr size_t BRIDGE_REQUEST_BYTES = 1024;  // one read of at most this many bytes
-constexpr size_t ENCODED_BYTES = 1024;         // one URL-encoded field, at most 1022 characters
+constexpr unsigned BRIDGE_READ_TIMEOUT_MS = 2000;  // for the whole header block of a request
+constexpr size_t BRIDGE_REQUEST_BYTES = 1024;      // the header block must end within this many bytes
+constexpr size_t ENCODED_BYTES = 1024;             // one URL-encoded field, at most 1022 characters
 constexpr size_t BODY_BYTES = 2100;
 constexpr size_t REPLY_BYTES = 2400;
 constexpr size_t PENDING_UNITS = 256;
+// A queued account not fetched within this time is wiped: ample for a slow first start of the
+// game (under Wine too), short enough that it does not wait for a game that never asks.
+constexpr uint64_t BRIDGE_QUEUE_LIFETIME_MS = 5 * 60 * 1000;
 
 // The queue, guarded by the bridge lock.
 extern int32_t g_pending_account;  // 1 while credentials are queued and not yet served
 extern wchar_t g_pending_login[PENDING_UNITS];
 extern wchar_t g_pending_password[PENDING_UNITS];
+extern uint64_t g_pending_since;  // bridge_clock_ms() when the account was queued
 // Nonzero while the bridge lock exists.
 extern int g_bridge_initialized;
 
@@ -26,22 +30,48 @@ extern int g_bridge_initialized;
 // that would pass 1022 characters; empty when the UTF-8 form needs more than 1023 bytes.
 void url_encode_utf8(const wchar_t* text, char* out);
 
-// Whether a request may be given the queued account. A request that carries an Origin header,
-// or a Host header naming anything but the loopback (127.0.0.1, localhost, "localhost.",
-// [::1], with or without a port), may not; nor may one that fills the whole read without its
-// header block ending, since what follows cannot be checked. Anything else may.
+// Length of the header block (up to and including the empty line that ends it) within the
+// count bytes; 0 when no empty line has come yet.
+size_t bridge_header_block_length(const char* request, size_t count);
+
+// Whether a request may be given the queued account. Only a header block that ended within the
+// bytes read is judged, as a whole. It may not carry an Origin, Referer or Sec-Fetch-* header
+// (whatever the letter case and the spaces around the name: a browser sends them, also for
+// image and script loads), nor a Host header naming anything but the loopback (127.0.0.1,
+// localhost, "localhost.", [::1], with or without a port). Anything after the block is ignored.
 int bridge_request_allowed(const char* request, size_t count);
 
-// The reply to one request of count bytes (count 0 when nothing arrived): the queued account,
-// which is then taken off the queue and its password wiped, when there is one and the request
-// is allowed; "NONE" otherwise. Returns the reply's length, 0 when it does not fit.
-size_t build_bridge_reply(const char* request, size_t count, char* reply);
+// The reply to one request: the queued account when the request is allowed and an account is
+// queued and not expired (it is then taken off the queue and its password wiped); "NONE"
+// otherwise, the queue left as it was. Returns the reply's length, 0 when it does not fit.
+size_t build_bridge_reply(int allowed, char* reply);
+
+// One accepted connection: reads the header block (until the empty line, 1024 bytes, the peer's
+// end of sending or 2 s, whichever comes first), answers it and wipes what it sent. A peer that
+// is not a process of this user gets "NONE". Nothing is sent when the bridge is stopped meanwhile.
+void serve_bridge_connection(intptr_t connection);
+
+// Takes the queued account off the queue and wipes its login and password.
+void clear_bridge_queue();
+// The same once the account has been queued for BRIDGE_QUEUE_LIFETIME_MS.
+void expire_bridge_queue();
+// The same when the queued account is the login (ignoring case): it has just been removed.
+void forget_queued_account(const wchar_t* login);
 
 // The bridge thread's work: serves 127.0.0.1:32110 until the stop signal. 1 when the socket
 // layer cannot start, else 0; a port that cannot be bound ends it silently.
 uint32_t account_bridge_worker(void* unused);
 
-// Platform halves: the bridge lock and the stop signal.
+// Platform halves: the bridge lock, the stop signal, a monotonic clock and the connection.
 void enter_bridge_lock();
 void leave_bridge_lock();
 int bridge_stop_requested();
+uint64_t bridge_clock_ms();
+// Waits at most timeout_ms for bytes and reads at most size of them: the count read, 0 when the
+// peer ended its sending or the connection failed, -1 when nothing came within the time.
+long bridge_connection_receive(intptr_t connection, char* buffer, size_t size, unsigned timeout_ms);
+void bridge_connection_send(intptr_t connection, const char* bytes, size_t size);
+// Nonzero when the other end of the loopback connection belongs to a process of this user
+// (Linux: the uid of the peer's socket in the kernel's TCP table; Windows: the token user of
+// the process owning the peer's end in the TCP table). 0 when it cannot be told.
+int bridge_peer_is_same_user(intptr_t connection);

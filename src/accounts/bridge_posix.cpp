@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <stdio.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,34 +33,33 @@ int wait_readable(int fd, unsigned timeout_ms) {
   return ready > 0 ? 1 : 0;
 }
 
-// One read of the request, waiting at most 2 s for it (nothing read then counts as an empty
-// request); -1 when the bridge is asked to stop meanwhile.
-long read_request(int connection, char* request) {
-  for (unsigned waited = 0; waited < BRIDGE_READ_TIMEOUT_MS; waited += BRIDGE_POLL_MS) {
-    if (bridge_stop_requested()) return -1;
-    int ready = wait_readable(connection, BRIDGE_POLL_MS);
-    if (ready < 0) return 0;
-    if (ready == 0) continue;
-    ssize_t got;
-    do {
-      got = recv(connection, request, BRIDGE_REQUEST_BYTES, 0);
-    } while (got < 0 && errno == EINTR);
-    return got > 0 ? static_cast<long>(got) : 0;
-  }
-  return 0;
+// The address of one end of the connection (the peer's or ours).
+bool connection_end(int connection, bool peer, sockaddr_in* address) {
+  socklen_t size = sizeof *address;
+  sockaddr* raw = reinterpret_cast<sockaddr*>(address);
+  int got = peer ? getpeername(connection, raw, &size) : getsockname(connection, raw, &size);
+  return got == 0 && size == sizeof *address && address->sin_family == AF_INET;
 }
 
-void serve_connection(int connection) {
-  char request[BRIDGE_REQUEST_BYTES];
-  long count = read_request(connection, request);
-  if (count < 0) return;
-  char reply[REPLY_BYTES];
-  size_t length = build_bridge_reply(request, static_cast<size_t>(count), reply);
-  if (length > 0) {
-    ssize_t sent = send(connection, reply, length, MSG_NOSIGNAL);
-    (void)sent;
+// The uid column of the kernel's row for the socket with this local and remote end; the
+// addresses are printed as the raw 32-bit words in hexadecimal, the ports as numbers.
+bool socket_owner_uid(const sockaddr_in& local, const sockaddr_in& remote, unsigned* uid) {
+  FILE* table = fopen("/proc/net/tcp", "re");
+  if (table == nullptr) return false;
+  char line[512];
+  bool found = false;
+  while (!found && fgets(line, sizeof line, table) != nullptr) {
+    unsigned local_ip, local_port, remote_ip, remote_port, owner;
+    if (sscanf(line, " %*u: %x:%x %x:%x %*x %*x:%*x %*x:%*x %*x %u", &local_ip, &local_port, &remote_ip,
+               &remote_port, &owner) != 5) {
+      continue;
+    }
+    found = local_ip == local.sin_addr.s_addr && local_port == ntohs(local.sin_port) &&
+            remote_ip == remote.sin_addr.s_addr && remote_port == ntohs(remote.sin_port);
+    if (found) *uid = owner;
   }
-  wipe_memory(reply, sizeof reply);
+  fclose(table);
+  return found;
 }
 }  // namespace
 
@@ -72,6 +72,40 @@ void leave_bridge_lock() {
 }
 
 int bridge_stop_requested() { return g_bridge_stop.load() != 0; }
+
+uint64_t bridge_clock_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+long bridge_connection_receive(intptr_t connection, char* buffer, size_t size, unsigned timeout_ms) {
+  int fd = static_cast<int>(connection);
+  int ready = wait_readable(fd, timeout_ms);
+  if (ready < 0) return 0;
+  if (ready == 0) return -1;
+  ssize_t got;
+  do {
+    got = recv(fd, buffer, size, 0);
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<long>(got) : 0;
+}
+
+void bridge_connection_send(intptr_t connection, const char* bytes, size_t size) {
+  ssize_t sent = send(static_cast<int>(connection), bytes, size, MSG_NOSIGNAL);
+  (void)sent;  // one send, no retry
+}
+
+// The peer's socket is the row whose local end is our remote end and the other way round.
+int bridge_peer_is_same_user(intptr_t connection) {
+  sockaddr_in ours, peer;
+  if (!connection_end(static_cast<int>(connection), false, &ours) ||
+      !connection_end(static_cast<int>(connection), true, &peer)) {
+    return 0;
+  }
+  unsigned uid;
+  return socket_owner_uid(peer, ours, &uid) && uid == geteuid();
+}
 
 // Address reuse is asked for on Linux only so that connections of an earlier launcher still in
 // TIME_WAIT do not keep the port; Linux never lets a second listener take a port in use.
@@ -90,10 +124,11 @@ uint32_t account_bridge_worker(void*) {
     return 0;
   }
   while (!bridge_stop_requested()) {
+    expire_bridge_queue();
     if (wait_readable(listener, BRIDGE_POLL_MS) <= 0) continue;
     int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
-    serve_connection(connection);
+    serve_bridge_connection(connection);
     close(connection);
   }
   close(listener);

@@ -1,5 +1,8 @@
 #include <winsock2.h>
 #include <windows.h>
+#include <iphlpapi.h>
+
+#include <cstdlib>
 
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
@@ -17,34 +20,70 @@ int wait_readable(SOCKET socket, unsigned timeout_ms) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(socket, &readable);
-  timeval timeout = {0, static_cast<long>(timeout_ms) * 1000};
+  timeval timeout = {static_cast<long>(timeout_ms / 1000), static_cast<long>(timeout_ms % 1000) * 1000};
   int ready = select(0, &readable, nullptr, nullptr, &timeout);
   if (ready == SOCKET_ERROR) return -1;
   return ready > 0 ? 1 : 0;
 }
 
-// One read of the request, waiting at most 2 s for it (nothing read then counts as an empty
-// request); -1 when the bridge is asked to stop meanwhile.
-long read_request(SOCKET connection, char* request) {
-  for (unsigned waited = 0; waited < BRIDGE_READ_TIMEOUT_MS; waited += BRIDGE_POLL_MS) {
-    if (bridge_stop_requested()) return -1;
-    int ready = wait_readable(connection, BRIDGE_POLL_MS);
-    if (ready < 0) return 0;
-    if (ready == 0) continue;
-    int got = recv(connection, request, static_cast<int>(BRIDGE_REQUEST_BYTES), 0);
-    return got > 0 ? got : 0;
-  }
-  return 0;
+// The address of one end of the connection (the peer's or ours).
+bool connection_end(SOCKET connection, bool peer, sockaddr_in* address) {
+  int size = sizeof *address;
+  sockaddr* raw = reinterpret_cast<sockaddr*>(address);
+  int got = peer ? getpeername(connection, raw, &size) : getsockname(connection, raw, &size);
+  return got == 0 && size == sizeof *address && address->sin_family == AF_INET;
 }
 
-void serve_connection(SOCKET connection) {
-  char request[BRIDGE_REQUEST_BYTES];
-  long count = read_request(connection, request);
-  if (count < 0) return;
-  char reply[REPLY_BYTES];
-  size_t length = build_bridge_reply(request, static_cast<size_t>(count), reply);
-  if (length > 0) send(connection, reply, static_cast<int>(length), 0);
-  wipe_memory(reply, sizeof reply);
+// The process owning the socket with this local and remote end, from the system's TCP table
+// (ports in network order in the low 16 bits of their fields).
+bool socket_owner_process(const sockaddr_in& local, const sockaddr_in& remote, DWORD* process_id) {
+  void* table = nullptr;
+  ULONG size = 0;
+  DWORD result = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    if (size > 0) {
+      free(table);
+      table = malloc(size);
+      if (table == nullptr) return false;
+    }
+    result = GetExtendedTcpTable(table, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+  }
+  bool found = false;
+  if (result == NO_ERROR && table != nullptr) {
+    const MIB_TCPTABLE_OWNER_PID* rows = static_cast<const MIB_TCPTABLE_OWNER_PID*>(table);
+    for (DWORD i = 0; i < rows->dwNumEntries && !found; ++i) {
+      const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+      found = row.dwLocalAddr == local.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
+              row.dwRemoteAddr == remote.sin_addr.s_addr && (row.dwRemotePort & 0xFFFF) == remote.sin_port;
+      if (found) *process_id = row.dwOwningPid;
+    }
+  }
+  free(table);
+  return found;
+}
+
+// The user of the process's token, copied into user (a buffer of TOKEN_USER_BYTES).
+constexpr DWORD TOKEN_USER_BYTES = sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE;
+bool token_user_of(HANDLE process, unsigned char* user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  bool ok = GetTokenInformation(token, TokenUser, user, TOKEN_USER_BYTES, &size) != 0;
+  CloseHandle(token);
+  return ok;
+}
+
+bool process_of_this_user(DWORD process_id) {
+  if (process_id == 0) return false;  // the system's idle process, or a socket Windows could not place
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return false;
+  alignas(TOKEN_USER) unsigned char peer_user[TOKEN_USER_BYTES];
+  alignas(TOKEN_USER) unsigned char own_user[TOKEN_USER_BYTES];
+  bool same = token_user_of(process, peer_user) && token_user_of(GetCurrentProcess(), own_user) &&
+              EqualSid(reinterpret_cast<TOKEN_USER*>(peer_user)->User.Sid,
+                       reinterpret_cast<TOKEN_USER*>(own_user)->User.Sid);
+  CloseHandle(process);
+  return same;
 }
 }  // namespace
 
@@ -57,6 +96,30 @@ void leave_bridge_lock() {
 }
 
 int bridge_stop_requested() { return WaitForSingleObject(g_bridge_stop, 0) != WAIT_TIMEOUT; }
+
+uint64_t bridge_clock_ms() { return GetTickCount64(); }
+
+long bridge_connection_receive(intptr_t connection, char* buffer, size_t size, unsigned timeout_ms) {
+  SOCKET socket = static_cast<SOCKET>(connection);
+  int ready = wait_readable(socket, timeout_ms);
+  if (ready < 0) return 0;
+  if (ready == 0) return -1;
+  int got = recv(socket, buffer, static_cast<int>(size), 0);
+  return got > 0 ? got : 0;
+}
+
+void bridge_connection_send(intptr_t connection, const char* bytes, size_t size) {
+  send(static_cast<SOCKET>(connection), bytes, static_cast<int>(size), 0);  // one send, no retry
+}
+
+// The peer's socket is the row whose local end is our remote end and the other way round.
+int bridge_peer_is_same_user(intptr_t connection) {
+  SOCKET socket = static_cast<SOCKET>(connection);
+  sockaddr_in ours, peer;
+  DWORD process_id = 0;
+  return connection_end(socket, false, &ours) && connection_end(socket, true, &peer) &&
+         socket_owner_process(peer, ours, &process_id) && process_of_this_user(process_id);
+}
 
 uint32_t account_bridge_worker(void*) {
   WSADATA data;
@@ -77,10 +140,11 @@ uint32_t account_bridge_worker(void*) {
     return 0;
   }
   while (!bridge_stop_requested()) {
+    expire_bridge_queue();
     if (wait_readable(listener, BRIDGE_POLL_MS) <= 0) continue;
     SOCKET connection = accept(listener, nullptr, nullptr);
     if (connection == INVALID_SOCKET) continue;
-    serve_connection(connection);
+    serve_bridge_connection(static_cast<intptr_t>(connection));
     closesocket(connection);
   }
   closesocket(listener);

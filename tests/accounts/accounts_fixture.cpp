@@ -52,6 +52,14 @@ bool pending_password_is_wiped() {
   return zero;
 }
 
+bool bridge_queue_is_empty() {
+  enter_bridge_lock();
+  bool empty = g_pending_account == 0;
+  for (size_t i = 0; i < PENDING_UNITS; ++i) empty = empty && g_pending_login[i] == 0 && g_pending_password[i] == 0;
+  leave_bridge_lock();
+  return empty;
+}
+
 void AccountsTest::SetUp() {
   saved_root = g_root;
   saved_client = g_client;

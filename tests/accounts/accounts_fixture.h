@@ -21,6 +21,8 @@ std::string stored_blob(const std::wstring& login);
 std::string utf16le(const std::wstring& text);
 // True when all bytes of the queued password are zero.
 bool pending_password_is_wiped();
+// True when nothing is queued and the queued login and password are all zero.
+bool bridge_queue_is_empty();
 // Checks that every vault operation fails at once, and what the player then sees: no account in
 // the menu, adding refused, the selected account "avant" not playable.
 void expect_vault_unavailable();

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "accounts/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
 #include "accounts_fixture.h"
@@ -72,28 +73,36 @@ TEST(UrlEncoding, KeepsTheUnreservedSetAndEncodesEveryOtherUtf8Byte) {
   EXPECT_EQ(encoded(std::wstring(400, L'\u20ac')), "");
 }
 
-TEST(BridgeRequestCheck, RefusesOriginHeadersAndForeignHostsOnly) {
+TEST(BridgeRequestCheck, JudgesTheWholeHeaderBlockAndRefusesBrowserHeadersAndForeignHosts) {
   const char* const served[] = {
-      "",
-      "x",
       "GET / HTTP/1.1\r\n\r\n",
+      "\n",
       "GET /compte HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nUser-Agent: Tarvo\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: LocalHost\r\n\r\n",
       "GET / HTTP/1.1\r\nhost:localhost.:32110\r\n\r\n",
       "GET / HTTP/1.1\r\nHOST: [::1]:32110 \r\n\r\n",
       "GET / HTTP/1.1\nHost: 127.0.0.1\n\nOrigin: http://body.example",
-      "POST / HTTP/1.0\r\nX-Origin: a\r\nOriginal: b\r\n\r\n",
+      "POST / HTTP/1.0\r\nX-Origin: a\r\nOriginal: b\r\nX-Sec-Fetch-Site: c\r\nReferrer: d\r\n\r\n",
   };
   const char* const refused[] = {
       "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nOrigin: http://evil.example\r\n\r\n",
       "GET / HTTP/1.1\r\norigin: null\r\n\r\n",
+      "GET / HTTP/1.1\r\nOrigin : null\r\n\r\n",
+      "GET / HTTP/1.1\r\n\tORIGIN\t:null\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nReferer: http://evil.example/page\r\n\r\n",
+      "GET / HTTP/1.1\r\nsec-fetch-mode: no-cors\r\n\r\n",
+      "GET / HTTP/1.1\r\nSEC-FETCH-DEST : image\n\n",
       "GET / HTTP/1.1\r\nHost: rebind.evil.example:32110\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: 127.0.0.1.evil.example\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: localhost:32110x\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: localhost.evil\r\n\r\n",
       "GET / HTTP/1.1\r\nHost:\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n",
-      "GET / HTTP/1.1\r\nHost: evil.example",  // a request that ended early is checked all the same
+      // Nothing, or a block that has not ended: what is still to come cannot be checked.
+      "",
+      "x",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r",
   };
   for (const char* request : served) EXPECT_TRUE(allowed(request)) << request;
   for (const char* request : refused) EXPECT_FALSE(allowed(request)) << request;
@@ -155,25 +164,49 @@ TEST_F(AccountBridge, AnEmptyPasswordIsHandedOverAsStored) {
   EXPECT_EQ(bridge_exchange(k_request), reply_with("sansMotDePasse&"));
 }
 
-TEST_F(AccountBridge, ASilentClientIsAnsweredAfterTheReadTimeOut) {
+TEST_F(AccountBridge, ASilentClientOrAnUnfinishedBlockGetsNoneAtTheTimeOutAndLeavesTheQueue) {
   queue(L"patient", L"pw");
-  intptr_t silent = bridge_connect();
-  ASSERT_NE(silent, -1);
-  auto start = std::chrono::steady_clock::now();
-  std::string reply = bridge_receive_all(silent, 20000);
-  auto waited = std::chrono::steady_clock::now() - start;
-  bridge_close(silent);
-  EXPECT_EQ(reply, reply_with("patient&pw")) << "after the time-out the request counts as empty";
-  EXPECT_GE(waited, std::chrono::milliseconds(1500));
-  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE")) << "the bridge serves the next connection";
+  for (const std::string& sent : {std::string(), std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")}) {
+    intptr_t client = bridge_connect();
+    ASSERT_NE(client, -1);
+    if (!sent.empty()) {
+      ASSERT_TRUE(bridge_send(client, sent));
+    }
+    EXPECT_EQ(bridge_receive_all(client, 20000), reply_with("NONE")) << sent;
+    bridge_close(client);
+    EXPECT_EQ(pending(), 1);
+  }
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("patient&pw")) << "the bridge serves the next connection";
 }
 
-TEST_F(AccountBridge, RebindingRequestsGetNoneAndLeaveTheQueueAsItWas) {
+TEST_F(AccountBridge, AHeaderBlockArrivingInPiecesIsJudgedWhole) {
+  queue(L"morceaux", L"pw");
+  auto in_two_segments = [](const std::string& first, const std::string& second) {
+    intptr_t client = bridge_connect();
+    if (client == -1) return std::string();
+    bool sent = bridge_send(client, first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sent = sent && bridge_send(client, second);
+    std::string reply = sent ? bridge_receive_all(client) : std::string();
+    bridge_close(client);
+    return reply;
+  };
+  EXPECT_EQ(in_two_segments("GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\n", "Origin: http://evil.example\r\n\r\n"),
+            reply_with("NONE"));
+  EXPECT_EQ(pending(), 1);
+  EXPECT_EQ(in_two_segments("GET / HTTP/1.1\r\n", "Host: 127.0.0.1:32110\r\n\r\n"), reply_with("morceaux&pw"));
+}
+
+TEST_F(AccountBridge, RebindingAndBrowserRequestsGetNoneAndLeaveTheQueueAsItWas) {
   queue(L"cible", L"secret");
   const std::string attacks[] = {
       "GET / HTTP/1.1\r\nHost: attacker.example:32110\r\nAccept: */*\r\n\r\n",
       "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nOrigin: https://attacker.example\r\n\r\n",
       "GET /" + std::string(1500, 'a') + " HTTP/1.1\r\nHost: attacker.example\r\n\r\n",
+      // An image or script load from a page: no Origin, but the browser's other headers.
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nSec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\n"
+      "Referer: https://attacker.example/\r\n\r\n",
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\nOrigin : https://attacker.example\r\n\r\n",
   };
   for (const std::string& attack : attacks) {
     EXPECT_EQ(bridge_exchange(attack), reply_with("NONE")) << attack.substr(0, 80);
@@ -181,6 +214,45 @@ TEST_F(AccountBridge, RebindingRequestsGetNoneAndLeaveTheQueueAsItWas) {
     EXPECT_FALSE(pending_password_is_wiped());
   }
   EXPECT_EQ(bridge_exchange("GET / HTTP/1.1\r\nHost: LOCALHOST:32110\r\n\r\n"), reply_with("cible&secret"));
+}
+
+TEST_F(AccountBridge, AQueuedAccountIsServedWithinItsLifetimeAndWipedOnceItIsOver) {
+  auto queued_ago = [](uint64_t ms) {
+    enter_bridge_lock();
+    g_pending_since = bridge_clock_ms() - ms;
+    leave_bridge_lock();
+  };
+  queue(L"lent", L"pw");
+  queued_ago(BRIDGE_QUEUE_LIFETIME_MS - 10000);
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("lent&pw"));
+
+  queue(L"lent", L"pw");
+  queued_ago(BRIDGE_QUEUE_LIFETIME_MS);
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (pending() != 0 && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(bridge_queue_is_empty()) << "wiped by the bridge without any connection";
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
+}
+
+TEST_F(AccountBridge, TheQueueIsWipedWhenItsAccountIsRemovedOrPlayHasNoAccount) {
+  queue(L"Joueur", L"pw");
+  ASSERT_TRUE(put_account(L"autre", L"pw2"));
+  delete_account(L"autre");
+  EXPECT_EQ(pending(), 1) << "another account's removal leaves the queue";
+  account_menu menu = {};
+  build_account_menu(&menu);
+  copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"JOUEUR");
+  run_account_menu_command(nullptr, &menu, IDM_REMOVE_ACCOUNT);
+  release_account_menu(&menu);
+  EXPECT_TRUE(bridge_queue_is_empty());
+
+  queue(L"second", L"pw");
+  g_selected_account[0] = L'\0';
+  EXPECT_EQ(queue_selected_account(), 1);
+  EXPECT_TRUE(bridge_queue_is_empty());
+  EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
 }
 
 TEST_F(AccountBridge, ShutdownWipesAPasswordThatWasNeverServed) {

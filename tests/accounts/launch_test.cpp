@@ -31,6 +31,12 @@ class GameLaunch : public AccountsTest {
     set_environment(L"VORNA380_TARVO_RECORDS", saved_records);
     AccountsTest::TearDown();
   }
+  void queue_account() {
+    ASSERT_TRUE(put_account(L"joueur", L"pw"));
+    copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"joueur");
+    ASSERT_EQ(queue_selected_account(), 1);
+    ASSERT_FALSE(bridge_queue_is_empty());
+  }
   void install_standin() {
     ASSERT_TRUE(write_bytes(join(client, L"Tarvo.exe"), read_bytes(TARVO_STANDIN_PATH)));
     ASSERT_TRUE(make_executable(join(client, L"Tarvo.exe")));
@@ -84,14 +90,18 @@ TEST_F(GameLaunch, EachLaunchStartsTheGameInTheClientFolderAndTheBridgeServesItO
   }
 }
 
-TEST_F(GameLaunch, AMissingGameGivesZeroAndNoJournalLine) {
+TEST_F(GameLaunch, AMissingGameGivesZeroAndNoJournalLineAndWipesTheQueue) {
+  queue_account();
   EXPECT_EQ(launch_game(), 0);
   EXPECT_FALSE(file_exists(capture.path));
+  EXPECT_TRUE(bridge_queue_is_empty());
 }
 
-TEST_F(GameLaunch, AGameThatCannotStartIsJournalledWithTheSystemsError) {
+TEST_F(GameLaunch, AGameThatCannotStartIsJournalledWithTheSystemsErrorAndWipesTheQueue) {
   ASSERT_TRUE(write_bytes(join(client, L"Tarvo.exe"), "pas un programme"));
+  queue_account();
   EXPECT_EQ(launch_game(), 0);
+  EXPECT_TRUE(bridge_queue_is_empty());
   std::vector<std::string> lines = capture.messages();
   ASSERT_EQ(lines.size(), 1u);
   std::string prefix = "Echec ouverture Tarvo.exe (" + to_utf8(expected_error_label()) + " ";

@@ -9,7 +9,7 @@ case "$kind" in
   "PE32 executable (GUI) Intel 80386"*) ;;
   *) echo "not a 32-bit GUI executable"; exit 1 ;;
 esac
-allowed='^(kernel32|user32|gdi32|gdiplus|shell32|ole32|oleaut32|advapi32|bcrypt|crypt32|credui|winhttp|ws2_32|comctl32|msvcrt|shlwapi|uxtheme|version)\.dll$'
+allowed='^(kernel32|user32|gdi32|gdiplus|shell32|ole32|oleaut32|advapi32|bcrypt|crypt32|credui|winhttp|ws2_32|iphlpapi|comctl32|msvcrt|shlwapi|uxtheme|version)\.dll$'
 status=0
 while read -r dll; do
   echo "imports: $dll"
