@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "accounts/account_menu.h"
+#include "ui/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
 #include "accounts_fixture.h"
