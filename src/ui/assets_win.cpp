@@ -104,6 +104,7 @@ int start_ui_graphics() {
 }
 
 void dispose_ui_assets() {
+  release_scaled_background();
   dispose_ui_images();
   for (HFONT* font : {&g_title_font, &g_subtitle_font, &g_status_font, &g_detail_font}) {
     if (*font != nullptr) DeleteObject(*font);

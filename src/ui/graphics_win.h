@@ -14,3 +14,5 @@ extern HFONT g_status_font;
 extern HFONT g_detail_font;
 
 HFONT font_of(ui_font font);
+// Drops the background scaled for the window (made on first paint).
+void release_scaled_background();
