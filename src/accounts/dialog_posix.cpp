@@ -6,13 +6,43 @@
 #include "core/text.h"
 
 namespace {
-constexpr int FIELD_LIMIT = 255;  // characters per field
+// UTF-16 units per field, as the vault and the Windows dialog count them: a character outside
+// the basic plane takes two.
+constexpr size_t FIELD_LIMIT = 255;
+
+size_t utf16_units_of(unsigned char lead) { return lead >= 0xF0 ? 2 : 1; }
+
+// Text typed or pasted into a field is cut at the last whole character that fits, as the
+// Windows dialog's fields cut it; nothing fitting rings the bell.
+void limit_insertion(GtkEditable* editable, const gchar* text, gint length, gint* position, gpointer data) {
+  size_t bytes = length < 0 ? strlen(text) : static_cast<size_t>(length);
+  size_t used = 0;
+  for (const char* at = gtk_entry_get_text(GTK_ENTRY(editable)); *at != '\0'; ++at) {
+    if ((*at & 0xC0) != 0x80) used += utf16_units_of(static_cast<unsigned char>(*at));
+  }
+  size_t keep = 0;
+  while (keep < bytes) {
+    used += utf16_units_of(static_cast<unsigned char>(text[keep]));
+    if (used > FIELD_LIMIT) break;
+    ++keep;
+    while (keep < bytes && (text[keep] & 0xC0) == 0x80) ++keep;
+  }
+  if (keep == bytes) return;
+  g_signal_stop_emission_by_name(editable, "insert-text");
+  if (keep == 0) {
+    gtk_widget_error_bell(GTK_WIDGET(editable));
+    return;
+  }
+  g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(limit_insertion), data);
+  gtk_editable_insert_text(editable, text, static_cast<gint>(keep), position);
+  g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(limit_insertion), data);
+}
 
 GtkWidget* add_field(GtkGrid* grid, int row, const char* label_text, bool hidden) {
   GtkWidget* label = gtk_label_new(label_text);
   gtk_widget_set_halign(label, GTK_ALIGN_START);
   GtkWidget* entry = gtk_entry_new();
-  gtk_entry_set_max_length(GTK_ENTRY(entry), FIELD_LIMIT);
+  g_signal_connect(entry, "insert-text", G_CALLBACK(limit_insertion), nullptr);
   gtk_entry_set_visibility(GTK_ENTRY(entry), hidden ? FALSE : TRUE);
   gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
   gtk_widget_set_hexpand(entry, TRUE);

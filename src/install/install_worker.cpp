@@ -50,8 +50,9 @@ int error_ending(const wchar_t* text) {
   return 1;
 }
 
-int ready_ending(const wchar_t* text, uint64_t stored_sequence) {
-  if (s_manifest.sequence > stored_sequence) write_sequence_mark(s_manifest.sequence);
+// With update_mark, a numbered release raises the sequence mark to its number.
+int ready_ending(const wchar_t* text, int update_mark) {
+  if (update_mark && s_manifest.sequence != 0) write_sequence_mark(s_manifest.sequence);
   set_status(text);
   if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
   return 0;
@@ -78,6 +79,7 @@ int load_manifest() {
   return valid ? 0 : error_ending(k_signature_invalid);
 }
 
+// stored 0: the mark could not be read.
 void journal_older_release(uint64_t served, uint64_t stored) {
   wchar_t line[LINE_UNITS];
   text_builder text = start_text(line, LINE_UNITS);
@@ -87,9 +89,13 @@ void journal_older_release(uint64_t served, uint64_t stored) {
   } else {
     builder_append_uint(&text, served, 1);
   }
-  builder_append(&text, L", sequence deja installee ");
-  builder_append_uint(&text, stored, 1);
-  builder_append(&text, L".");
+  if (stored == 0) {
+    builder_append(&text, L", marqueur de sequence illisible.");
+  } else {
+    builder_append(&text, L", sequence deja installee ");
+    builder_append_uint(&text, stored, 1);
+    builder_append(&text, L".");
+  }
   write_log(line);
 }
 
@@ -140,24 +146,32 @@ int enough_disk_space(uint64_t free_bytes, uint64_t package_size) {
   return free_bytes >= DISK_FACTOR * (package_size + DISK_RESERVE_BYTES);
 }
 
-uint64_t read_sequence_mark() {
+int read_sequence_mark(uint64_t* sequence) {
   join_path(s_mark, g_root, L"release-sequence.txt");
+  *sequence = 0;
   uint32_t length = 0;
   char* text = read_file(s_mark, SEQUENCE_MARK_LIMIT, &length);
-  if (text == nullptr) return 0;
-  uint64_t value = 0;
-  uint32_t digits = 0;
-  while (digits < length && text[digits] >= '0' && text[digits] <= '9' && digits < SEQUENCE_DIGITS_MAX) {
-    value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
-    ++digits;
+  if (text == nullptr) {
+    int is_folder = 0;
+    uint32_t error = 0;
+    if (!examine_entry(s_mark, &is_folder, &error) && error_means_missing(error)) return 1;
+  } else {
+    uint64_t value = 0;
+    uint32_t digits = 0;
+    while (digits < length && text[digits] >= '0' && text[digits] <= '9' && digits < SEQUENCE_DIGITS_MAX) {
+      value = value * 10 + static_cast<uint64_t>(text[digits] - '0');
+      ++digits;
+    }
+    uint32_t end = digits;
+    while (end < length && (text[end] == ' ' || text[end] == '\t' || text[end] == '\r' || text[end] == '\n')) ++end;
+    free(text);
+    if (value != 0 && end == length) {
+      *sequence = value;
+      return 1;
+    }
   }
-  bool whole = digits > 0 && digits == length;
-  free(text);
-  if (!whole) {
-    write_log(L"Marqueur de sequence illisible: ignore.");
-    return 0;
-  }
-  return value;
+  write_log(L"Marqueur de sequence illisible: seule une release numerotee est acceptee.");
+  return 0;
 }
 
 void write_sequence_mark(uint64_t sequence) {
@@ -166,7 +180,8 @@ void write_sequence_mark(uint64_t sequence) {
   char bytes[SEQUENCE_DIGITS_MAX + 2];
   int count = snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(sequence));
   if (write_file_flushed(s_mark_temporary, bytes, static_cast<uint32_t>(count)) &&
-      replace_file_written_through(s_mark_temporary, s_mark)) {
+      (replace_file_written_through(s_mark_temporary, s_mark) ||
+       (remove_empty_folder(s_mark) && replace_file_written_through(s_mark_temporary, s_mark)))) {
     return;
   }
   delete_file_quietly(s_mark_temporary);
@@ -181,18 +196,22 @@ int run_install_worker() {
 
   set_status(L"Verification de la release officielle...");
   if (load_manifest()) return 1;
-  // A signed manifest stays valid for ever: an older release served again is refused.
-  uint64_t stored = read_sequence_mark();
-  if (stored != 0 && s_manifest.sequence < stored) {
+  // A signed manifest stays valid for ever: an older release served again is refused. A mark
+  // that cannot be read still says a numbered release was installed, so an unnumbered one is
+  // older; a numbered one is taken and its number becomes the mark.
+  uint64_t stored = 0;
+  int mark_known = read_sequence_mark(&stored);
+  if (mark_known ? s_manifest.sequence < stored : s_manifest.sequence == 0) {
     journal_older_release(s_manifest.sequence, stored);
     return error_ending(k_older_release);
   }
+  int update_mark = !mark_known || s_manifest.sequence > stored;
 
   set_status(L"Controle complet des fichiers installes...");
   if (verify_integrity(g_client, s_manifest.integrity_sha256)) {
-    return ready_ending(L"Client officiel valide. Pret a jouer.", stored);
+    return ready_ending(L"Client officiel valide. Pret a jouer.", update_mark);
   }
-  if (light_update()) return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", stored);
+  if (light_update()) return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", update_mark);
 
   set_status(L"Recherche d'un client deja telecharge et valide...");
   if (verify_integrity(s_staging, s_manifest.integrity_sha256)) {
@@ -214,5 +233,5 @@ int run_install_worker() {
   if (!activate_staged_client(s_staging, failure)) return error_ending(failure);
   write_release_marker(s_manifest.version);
   delete_file_quietly(s_package);
-  return ready_ending(L"Installation terminee. Pret a jouer.", stored);
+  return ready_ending(L"Installation terminee. Pret a jouer.", update_mark);
 }

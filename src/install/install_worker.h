@@ -22,14 +22,18 @@ void close_install_worker_thread();
 // 1 when free_bytes are enough to install a package of package_size bytes (unsigned 64-bit).
 int enough_disk_space(uint64_t free_bytes, uint64_t package_size);
 
-// The highest release sequence installed here ("release-sequence.txt" in g_root): 0 when the
-// mark is missing, unreadable or malformed.
-uint64_t read_sequence_mark();
-// Replaces the mark with the sequence: temporary file, written through, then renamed over.
-// Failures only write journal lines.
+// The highest release sequence installed here ("release-sequence.txt" in g_root) into
+// *sequence: 1 with the number (1 to 19 digits, then only spaces, tabs, CR or LF), or with 0
+// when there is no such file (no numbered release was ever installed here); 0, journalled,
+// when something is there that cannot be read as such a number.
+int read_sequence_mark(uint64_t* sequence);
+// Replaces the mark with the sequence: temporary file, written through, then renamed over (an
+// empty folder in its place is removed first). Failures only write journal lines.
 void write_sequence_mark(uint64_t sequence);
 
 // Platform halves: bytes free to the caller on the volume of the folder (0 when the query
 // fails); a whole file written and flushed to disk (0 on failure, nothing promised left).
 int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes);
 int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count);
+// Removes the folder at path when it is empty; 0 otherwise.
+int remove_empty_folder(const wchar_t* path);

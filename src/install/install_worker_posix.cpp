@@ -39,3 +39,8 @@ int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count) {
   close(fd);
   return written ? 1 : 0;
 }
+
+int remove_empty_folder(const wchar_t* path) {
+  utf8_path native(path);
+  return native.ok() && rmdir(native.text) == 0;
+}

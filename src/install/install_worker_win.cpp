@@ -33,3 +33,5 @@ int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count) {
   CloseHandle(file);
   return ok ? 1 : 0;
 }
+
+int remove_empty_folder(const wchar_t* path) { return RemoveDirectoryW(path) != 0; }

@@ -10,8 +10,9 @@ void close_instance_lock();    // closes it; the lock ends with the process
 // Full path of the running executable / the user's data folder; 0 on failure.
 int running_executable_path(wchar_t* path);
 int user_data_folder(wchar_t* folder);
-// Nonzero when the two paths name the installed launcher the same way.
-int same_launcher_path(const wchar_t* a, const wchar_t* b);
+// Nonzero when the running executable (at running) is the installed launcher: on Windows the
+// two paths are equal ignoring case; on Linux they are one file (device and inode).
+int same_launcher_path(const wchar_t* running, const wchar_t* installed);
 // Copies the executable over the installed launcher, overwriting; nonzero on success.
 int copy_launcher(const wchar_t* from, const wchar_t* to);
 // Starts the installed launcher detached, no arguments, the root as working folder.

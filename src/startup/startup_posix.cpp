@@ -96,7 +96,16 @@ int user_data_folder(wchar_t* folder) {
   return ensure_directory(folder);
 }
 
-int same_launcher_path(const wchar_t* a, const wchar_t* b) { return wcscmp(a, b) == 0; }
+// By file identity, not by text: the installed path is joined from $XDG_DATA_HOME or $HOME as
+// given (links, "//", a trailing slash) while the running path is fully resolved. A link or
+// nothing at the installed path is not the installed launcher.
+int same_launcher_path(const wchar_t*, const wchar_t* installed) {
+  utf8_path native(installed);
+  struct stat running;
+  struct stat at_place;
+  if (!native.ok() || stat("/proc/self/exe", &running) != 0 || lstat(native.text, &at_place) != 0) return 0;
+  return S_ISREG(at_place.st_mode) && running.st_dev == at_place.st_dev && running.st_ino == at_place.st_ino;
+}
 
 // Written beside the target and renamed over it, so that a running launcher keeps its file and
 // a failed copy leaves the installed one as it was.

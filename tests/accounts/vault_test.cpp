@@ -174,6 +174,26 @@ TEST_F(AccountVault, TheSelectionFileIsReadLeniently) {
   EXPECT_STREQ(g_selected_account, L"");
 }
 
+// Only a regular file is the selection: a FIFO in its place neither holds up the start nor the
+// saving, and a link is not followed.
+TEST_F(AccountVault, AFifoOrALinkInPlaceOfTheSelectionFileIsNeitherReadNorWaitedFor) {
+  remove_tree(selection_file());
+  if (!make_fifo(selection_file())) GTEST_SKIP() << "no FIFO on this system";
+  copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"avant");
+  load_selected_account();
+  EXPECT_STREQ(g_selected_account, L"");
+  copy_text(g_selected_account, ACCOUNT_NAME_UNITS, L"joueur");
+  save_selected_account();
+  remove_tree(selection_file());
+  std::wstring elsewhere = dir / L"elsewhere.txt";
+  ASSERT_TRUE(write_bytes(elsewhere, utf16le(L"ailleurs")));
+  ASSERT_TRUE(make_link(elsewhere, selection_file()));
+  load_selected_account();
+  EXPECT_STREQ(g_selected_account, L"");
+  save_selected_account();
+  EXPECT_EQ(read_bytes(elsewhere), utf16le(L"ailleurs"));
+}
+
 // Last in this file: the keyring stays locked for the rest of the process.
 TEST_F(AccountVault, ALockedKeyringRefusesEveryOperationWithoutPrompting) {
   ASSERT_TRUE(store_new_account(L"avant", L"pw"));

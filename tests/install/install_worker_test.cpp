@@ -209,6 +209,35 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
   EXPECT_TRUE(rollbacks().empty());
 }
 
+// Trailing white space belongs to the mark's number. A mark that is there but unreadable
+// still refuses an unnumbered release; a numbered one is taken and becomes the mark.
+TEST_F(InstallWorker, SequenceMarkTakesTrailingSpaceAndAnUnreadableOneRefusesUnnumberedReleases) {
+  lines said;
+  ASSERT_TRUE(serve_release(L"sequence-4"));
+  for (const char* text : {"5\n", "5\r\n", "5 \t\r\n"}) {
+    rewrite(mark, text);
+    EXPECT_EQ(run(&said), 1) << journal_text();
+    EXPECT_EQ(said, (lines{k_manifest, k_older})) << text;
+    EXPECT_EQ(read_bytes(mark), text);
+  }
+  for (std::string text : {"", "5x", " 5", "0", "a folder"}) {
+    remove_tree(mark);
+    ASSERT_TRUE(text == "a folder" ? make_dirs(mark) : write_bytes(mark, text));
+    ASSERT_TRUE(serve_release(L"good"));
+    size_t from = 0;
+    EXPECT_EQ(run(&said, &from), 1) << journal_text();
+    EXPECT_EQ(said, (lines{k_manifest, k_older})) << text;
+    std::vector<std::string> all = journal.messages();
+    for (const char* line : {"Marqueur de sequence illisible: seule une release numerotee est acceptee.",
+                             "Release servie de sequence absente, marqueur de sequence illisible."}) {
+      EXPECT_NE(std::find(all.begin() + from, all.end(), line), all.end()) << text << ": " << line;
+    }
+    ASSERT_TRUE(serve_release(L"sequence-4"));
+    EXPECT_EQ(run(&said), 0) << journal_text();
+    EXPECT_EQ(read_bytes(mark), "4") << text;
+  }
+}
+
 // The light update fails at the seventh row (its file is not published), the full path
 // follows; the game still running from the old client is ended and the old client kept.
 TEST_F(InstallWorker, FailedLightUpdateFallsBackToTheFullPath) {

@@ -3,9 +3,11 @@
 against the release server (VORNA380_RELEASE_SERVER): the built launcher installs itself and
 ends; the installed copy reaches the ready state; a second start while it runs says so and
 ends with 0; closing ends it and leaves no process; a start of the installed launcher is ready
-at once; a release with a wrong signature shows the security box, and acknowledging it ends
-the launcher with 0; --apply-self-update replaces and starts the installed launcher, or ends
-with 3 when its root cannot be made.
+at once; with the data folder named through a link or through $HOME with a trailing slash, a
+start installs once and the installed copy is one process with its window; a release with a
+wrong signature shows the security box, and acknowledging it ends the launcher with 0;
+--apply-self-update replaces and starts the installed launcher, or ends with 3 when its root
+cannot be made.
 
     first_run_test.py --launcher PROGRAM --fixtures FOLDER --out FOLDER --flavour NAME
                       [--wine win32|win64 --powershell STANDIN]
@@ -38,9 +40,9 @@ class Profile:
     """A fresh profile for the Linux port: data and runtime folders of its own."""
 
     def __init__(self, args):
-        self.folder = tempfile.mkdtemp(prefix="vorna380-first-run-")
+        self.folder = os.path.realpath(tempfile.mkdtemp(prefix="vorna380-first-run-"))
         self.out, self.flavour = args.out, args.flavour
-        self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(self.folder, "data"),
+        self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(self.folder, "home", ".local", "share"),
                         XDG_RUNTIME_DIR=os.path.join(self.folder, "run"))
         os.makedirs(self.env["XDG_DATA_HOME"])
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
@@ -177,6 +179,8 @@ def run(args, profile):
     # Already installed, it finds the client valid: "Client officiel valide. Pret a jouer."
     lines = profile.journal_text().count(READY_ENDING)
     close_when_ready(profile, lines, profile.start_installed())
+    if not args.wine:
+        linked_starts(args, profile)
 
     # A release whose signature is wrong.
     serve(server, args.fixtures, "bad-signature")
@@ -220,13 +224,33 @@ def run(args, profile):
         os.rename(aside, profile.root)
 
 
-def close_when_ready(profile, lines, process=None):
+def linked_starts(args, profile):
+    """The same data folder reached through a link, then as $HOME/.local/share with $HOME
+    ending in a slash: the built launcher installs itself and ends, and the installed copy
+    stays the one process, shows its window and is ready, without copying itself again."""
+    link = os.path.join(profile.folder, "linked-data")
+    os.symlink(os.path.dirname(profile.root), link)
+    home = dict(profile.env, HOME=os.path.join(profile.folder, "home") + "/")
+    del home["XDG_DATA_HOME"]
+    for name, env in (("linked data folder", dict(profile.env, XDG_DATA_HOME=link)), ("HOME ending in /", home)):
+        lines = profile.journal_text().count(READY_ENDING)
+        wait_exit(subprocess.Popen([args.launcher], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), 0)
+        installed = os.stat(profile.installed).st_ino
+        wait_until(profile.installed_runs, 10, name + ": the installed copy is not running")
+        close_when_ready(profile, lines, same=profile.installed_runs())
+        if os.stat(profile.installed).st_ino != installed:
+            raise Failure(name + ": the installed copy installed itself again")
+
+
+def close_when_ready(profile, lines, process=None, same=None):
     """Waits for the running installed launcher's ready line after the first lines of them,
     closes its window and checks that nothing is left (and, for a process of ours, its exit
-    code 0)."""
+    code 0; with same, that these processes were the ones running)."""
     window = find_window(WINDOW_TITLE)
     wait_until(lambda: profile.journal_text().count(READY_ENDING) > lines, 120,
                "the launcher did not reach a ready line")
+    if same is not None and profile.installed_runs() != same:
+        raise Failure("the installed launcher was started again: %s, then %s" % (same, profile.installed_runs()))
     time.sleep(0.3)
     click(window, 1088, 16)
     if process is not None:
