@@ -27,7 +27,7 @@ READY_ENDING = "Pret a jouer."
 SKIP = 77
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "tests", "support"))
-from x_windows import Failure, click, find_window, press, running, screenshot, wait_until  # noqa: E402
+from x_windows import Failure, click, ended, find_window, press, running, screenshot, wait_until  # noqa: E402
 
 
 def serve(server, fixtures, name):
@@ -172,8 +172,9 @@ def run(args, profile):
         raise Failure("the second start disturbed the first launcher")
 
     # Closing the ready window ends the launcher and leaves nothing behind.
+    pids = profile.installed_runs()
     click(window, 1088, 16)
-    wait_until(lambda: not profile.installed_runs(), 15, "the launcher still runs after closing")
+    wait_closed(profile, pids, "the launcher still runs after closing")
 
     # The installed launcher started directly: ready at once, closed with 0.
     # Already installed, it finds the client valid: "Client officiel valide. Pret a jouer."
@@ -252,10 +253,16 @@ def close_when_ready(profile, lines, process=None, same=None):
     if same is not None and profile.installed_runs() != same:
         raise Failure("the installed launcher was started again: %s, then %s" % (same, profile.installed_runs()))
     time.sleep(0.3)
+    pids = profile.installed_runs()
     click(window, 1088, 16)
     if process is not None:
         wait_exit(process, 0)
-    wait_until(lambda: not profile.installed_runs(), 15, "a process is left after closing")
+    wait_closed(profile, pids, "a process is left after closing")
+
+
+def wait_closed(profile, pids, what):
+    """Waits until the processes have ended for good (their lock let go) and none runs."""
+    wait_until(lambda: all(ended(pid) for pid in pids) and not profile.installed_runs(), 15, what)
 
 
 def main():

@@ -32,8 +32,11 @@ def screenshot(path):
 
 def visible_window(title):
     """Id of a visible window with exactly this title, or None."""
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
-                           capture_output=True, text=True).stdout.split()
+    try:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
+                               capture_output=True, text=True, timeout=10).stdout.split()
+    except subprocess.TimeoutExpired:
+        return None
     return found[0] if found else None
 
 
@@ -83,6 +86,16 @@ def running(program):
         except OSError:
             pass
     return pids
+
+
+def ended(pid):
+    """True once the process is gone or a zombie: its files, and the locks they hold, are closed.
+    Its executable link goes earlier, while it still exits."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except (OSError, IndexError):
+        return True
 
 
 def wait_until(condition, timeout, what):
