@@ -15,14 +15,7 @@
 namespace {
 const char k_child_failed[] = "Le processus auxiliaire a echoue (code 1).";
 
-class ExtractJobPosix : public ::testing::Test {
- protected:
-  temp_dir dir;
-  root_scope root{dir.path};
-  journal_capture journal{dir / L"launcher.log"};
-  std::wstring staging = dir / L"Client.new";
-  static std::wstring zip(const std::wstring& name) { return fixture_path(L"zips/" + name); }
-};
+class ExtractJobPosix : public ExtractJob {};
 
 // The calling thread without the capabilities that let root list and search any folder, so
 // that it meets folder modes as a player's launcher does (capabilities are per thread; bsdtar,

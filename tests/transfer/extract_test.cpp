@@ -7,18 +7,6 @@
 #include "support/test_support.h"
 #include "transfer/job_support.h"
 
-namespace {
-class ExtractJob : public ::testing::Test {
- protected:
-  temp_dir dir;
-  root_scope root{dir.path};
-  journal_capture journal{dir / L"launcher.log"};
-  std::wstring staging = dir / L"Client.new";
-
-  static std::wstring zip(const std::wstring& name) { return fixture_path(L"zips/" + name); }
-};
-}  // namespace
-
 TEST_F(ExtractJob, ReplacesAnExistingStagingFolderWhole) {
   ASSERT_TRUE(make_dirs(join(staging, L"old/deeper")));
   ASSERT_TRUE(write_bytes(join(staging, L"old/deeper/left.txt"), "from an earlier run"));

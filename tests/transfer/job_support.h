@@ -1,10 +1,14 @@
 // Running the launcher's two child-process jobs from the tests, as the install worker does.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "core/paths.h"
 #include "core/text.h"
+#include "support/journal_lines.h"
+#include "support/test_support.h"
 #include "transfer/powershell.h"
 
 // Points g_root (the child's working folder) at a folder for the scope.
@@ -33,3 +37,14 @@ inline bool is_child_failure(const std::string& message) {
   return message.compare(message.size() - 2, 2, ").") == 0 && !code.empty() &&
          code.find_first_not_of("0123456789") == std::string::npos && code != "0";
 }
+
+// An extraction into "Client.new" of a scratch root, its journal captured.
+class ExtractJob : public ::testing::Test {
+ protected:
+  temp_dir dir;
+  root_scope root{dir.path};
+  journal_capture journal{dir / L"launcher.log"};
+  std::wstring staging = dir / L"Client.new";
+
+  static std::wstring zip(const std::wstring& name) { return fixture_path(L"zips/" + name); }
+};
