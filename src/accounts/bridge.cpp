@@ -5,9 +5,11 @@
 #include <cwchar>
 
 #include "accounts/accounts.h"
+#include "accounts/platform.h"
 #include "accounts/utf16le.h"
 #include "accounts/vault.h"
 #include "accounts/wipe.h"
+#include "core/os.h"
 #include "core/text.h"
 
 int32_t g_pending_account = 0;
@@ -15,6 +17,24 @@ wchar_t g_pending_login[PENDING_UNITS];
 wchar_t g_pending_password[PENDING_UNITS];
 uint64_t g_pending_since = 0;
 int g_bridge_initialized = 0;
+
+namespace {
+os_thread* g_bridge_thread = nullptr;
+
+void run_bridge_thread(void*) { account_bridge_worker(); }
+}  // namespace
+
+void start_account_bridge() {
+  if (open_bridge_signals()) g_bridge_thread = os_thread_start(run_bridge_thread, nullptr);
+}
+
+// A bridge thread that outlives the wait runs on detached and ends with the process.
+void stop_account_bridge() {
+  request_bridge_stop();
+  if (g_bridge_thread != nullptr) os_thread_join(g_bridge_thread, BRIDGE_STOP_WAIT_MS);
+  g_bridge_thread = nullptr;
+  close_bridge_signals();
+}
 
 namespace {
 bool is_unreserved(unsigned char c) {

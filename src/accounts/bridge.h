@@ -58,20 +58,4 @@ void expire_bridge_queue();
 // The same when the queued account is the login (ignoring case): it has just been removed.
 void forget_queued_account(const wchar_t* login);
 
-// The bridge thread's work: serves 127.0.0.1:32110 until the stop signal. 1 when the socket
-// layer cannot start, else 0; a port that cannot be bound ends it silently.
-uint32_t account_bridge_worker(void* unused);
-
-// Platform halves: the bridge lock, the stop signal, a monotonic clock and the connection.
-void enter_bridge_lock();
-void leave_bridge_lock();
-int bridge_stop_requested();
-uint64_t bridge_clock_ms();
-// Waits at most timeout_ms for bytes and reads at most size of them: the count read, 0 when the
-// peer ended its sending or the connection failed, -1 when nothing came within the time.
-long bridge_connection_receive(intptr_t connection, char* buffer, size_t size, unsigned timeout_ms);
-void bridge_connection_send(intptr_t connection, const char* bytes, size_t size);
-// Nonzero when the other end of the loopback connection belongs to a process of this user
-// (Linux: the uid of the peer's socket in the kernel's TCP table; Windows: the token user of
-// the process owning the peer's end in the TCP table). 0 when it cannot be told.
-int bridge_peer_is_same_user(intptr_t connection);
+constexpr uint32_t BRIDGE_STOP_WAIT_MS = 2000;  // how long stopping waits for the bridge thread

@@ -12,19 +12,12 @@
 
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
+#include "accounts/platform.h"
 #include "accounts/wipe.h"
 
 namespace {
 pthread_mutex_t g_bridge_lock = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<int> g_bridge_stop{0};
-pthread_t g_bridge_thread;
-bool g_bridge_thread_running = false;
-
-void* bridge_thread_entry(void* argument) {
-  account_bridge_worker(argument);
-  return nullptr;
-}
-
 // 1 when fd became readable within the time, 0 when not, -1 on error.
 int wait_readable(int fd, unsigned timeout_ms) {
   pollfd entry = {fd, POLLIN, 0};
@@ -109,9 +102,9 @@ int bridge_peer_is_same_user(intptr_t connection) {
 
 // Address reuse is asked for on Linux only so that connections of an earlier launcher still in
 // TIME_WAIT do not keep the port; Linux never lets a second listener take a port in use.
-uint32_t account_bridge_worker(void*) {
+void account_bridge_worker() {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (listener < 0) return 0;
+  if (listener < 0) return;
   int reuse = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_in address = {};
@@ -121,7 +114,7 @@ uint32_t account_bridge_worker(void*) {
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, BRIDGE_BACKLOG) != 0) {
     close(listener);
-    return 0;
+    return;
   }
   while (!bridge_stop_requested()) {
     expire_bridge_queue();
@@ -132,29 +125,21 @@ uint32_t account_bridge_worker(void*) {
     close(connection);
   }
   close(listener);
-  return 0;
 }
 
-void start_account_bridge() {
+int open_bridge_signals() {
   g_bridge_initialized = 1;
   g_bridge_stop.store(0);
-  g_bridge_thread_running = pthread_create(&g_bridge_thread, nullptr, bridge_thread_entry, nullptr) == 0;
+  return 1;
 }
 
-void stop_account_bridge() {
-  g_bridge_stop.store(1);
-  if (g_bridge_thread_running) {
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += 2;
-    if (pthread_timedjoin_np(g_bridge_thread, nullptr, &deadline) != 0) pthread_detach(g_bridge_thread);
-    g_bridge_thread_running = false;
-  }
-  if (g_bridge_initialized) {
-    pthread_mutex_lock(&g_bridge_lock);
-    wipe_memory(g_pending_password, sizeof g_pending_password);
-    pthread_mutex_unlock(&g_bridge_lock);
-    // The lock is static: it stays usable should a thread that outlived the wait still take it.
-    g_bridge_initialized = 0;
-  }
+void request_bridge_stop() { g_bridge_stop.store(1); }
+
+void close_bridge_signals() {
+  if (!g_bridge_initialized) return;
+  pthread_mutex_lock(&g_bridge_lock);
+  wipe_memory(g_pending_password, sizeof g_pending_password);
+  pthread_mutex_unlock(&g_bridge_lock);
+  // The lock is static: it stays usable should a thread that outlived the wait still take it.
+  g_bridge_initialized = 0;
 }

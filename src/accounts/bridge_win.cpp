@@ -6,15 +6,13 @@
 
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
+#include "accounts/platform.h"
 #include "accounts/wipe.h"
 
 CRITICAL_SECTION g_bridge_lock;
 HANDLE g_bridge_stop = nullptr;
-HANDLE g_bridge_thread = nullptr;
 
 namespace {
-DWORD WINAPI bridge_thread_entry(LPVOID argument) { return account_bridge_worker(argument); }
-
 // 1 when the socket became readable within the time, 0 when not, -1 on error.
 int wait_readable(SOCKET socket, unsigned timeout_ms) {
   fd_set readable;
@@ -121,13 +119,13 @@ int bridge_peer_is_same_user(intptr_t connection) {
          socket_owner_process(peer, ours, &process_id) && process_of_this_user(process_id);
 }
 
-uint32_t account_bridge_worker(void*) {
+void account_bridge_worker() {
   WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 1;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) {
     WSACleanup();
-    return 0;
+    return;
   }
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -137,7 +135,7 @@ uint32_t account_bridge_worker(void*) {
       listen(listener, BRIDGE_BACKLOG) == SOCKET_ERROR) {
     closesocket(listener);
     WSACleanup();
-    return 0;
+    return;
   }
   while (!bridge_stop_requested()) {
     expire_bridge_queue();
@@ -149,25 +147,20 @@ uint32_t account_bridge_worker(void*) {
   }
   closesocket(listener);
   WSACleanup();
-  return 0;
 }
 
-void start_account_bridge() {
+int open_bridge_signals() {
   InitializeCriticalSection(&g_bridge_lock);
   g_bridge_initialized = 1;
   g_bridge_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (g_bridge_stop != nullptr) {
-    g_bridge_thread = CreateThread(nullptr, 0, bridge_thread_entry, nullptr, 0, nullptr);
-  }
+  return g_bridge_stop != nullptr;
 }
 
-void stop_account_bridge() {
+void request_bridge_stop() {
   if (g_bridge_stop != nullptr) SetEvent(g_bridge_stop);
-  if (g_bridge_thread != nullptr) {
-    WaitForSingleObject(g_bridge_thread, 2000);
-    CloseHandle(g_bridge_thread);
-    g_bridge_thread = nullptr;
-  }
+}
+
+void close_bridge_signals() {
   if (g_bridge_stop != nullptr) {
     CloseHandle(g_bridge_stop);
     g_bridge_stop = nullptr;

@@ -1,4 +1,4 @@
-#include "accounts/launch.h"
+#include "accounts/platform.h"
 
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "accounts/launch.h"
+#include "accounts/platform.h"
 #include "core/paths.h"
 
 int game_file_exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }

@@ -3,8 +3,10 @@
 #include <cwchar>
 
 #include "core/journal.h"
+#include "core/os.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "install/platform.h"
 #include "install/processes.h"
 
 namespace {
@@ -116,13 +118,12 @@ int move_directory_with_retry(const wchar_t* source, const wchar_t* destination,
                               uint32_t* error) {
   uint32_t code = 0;
   for (uint32_t attempts_left = MOVE_ATTEMPTS; attempts_left > 0;) {
-    code = rename_entry_once(source, destination);
-    if (code == 0) {
+    if (rename_entry_once(source, destination, &code)) {
       *error = 0;
       return 1;
     }
     if (!move_error_is_retryable(code)) break;
-    pause_milliseconds(MOVE_RETRY_PAUSE_MS);
+    os_sleep_ms(MOVE_RETRY_PAUSE_MS);
     --attempts_left;
   }
   *error = code;
@@ -141,21 +142,23 @@ void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLB
 
 void write_release_marker(const wchar_t* version) {
   static wchar_t path[PATH_UNITS];  // install worker only, like the activation
+  static wchar_t temporary[PATH_UNITS];
   join_path(path, g_root, L"installed-release.txt");
+  join_path(temporary, g_root, L"installed-release.txt.tmp");
   char bytes[MARKER_BYTES];
   size_t count = wide_to_utf8(version, wcslen(version), bytes, MARKER_BYTES - 1);
   if (count == 0) {
     log_windows_error(L"Conversion de la version installee impossible", conversion_error());
   } else {
-    int stage = 0;
-    uint32_t error = 0;
-    if (write_marker_file(path, bytes, static_cast<uint32_t>(count), &stage, &error)) return;
-    if (stage == 1) {
-      log_windows_error(L"Creation du marqueur de version impossible", error);
-    } else if (error == 0) {
+    // Written beside the marker and moved over it: a crash leaves the old marker or the new.
+    os_failure failure = {};
+    if (os_replace_file(path, temporary, bytes, count, &failure)) return;
+    if (failure.stage == OS_REPLACE_WRITE && failure.error == 0) {
       write_log(L"Ecriture incomplete du marqueur de version.");
+    } else if (failure.stage == OS_REPLACE_WRITE) {
+      log_windows_error(L"Ecriture du marqueur de version impossible", failure.error);
     } else {
-      log_windows_error(L"Ecriture du marqueur de version impossible", error);
+      log_windows_error(L"Creation du marqueur de version impossible", failure.error);
     }
   }
   write_log(L"Avertissement: le client est active mais le marqueur de version n'a pas pu etre ecrit.");

@@ -18,8 +18,8 @@ constexpr size_t ROLLBACK_NAME_UNITS = 128;
 // in g_client or in a rollback folder named in the journal.
 int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS]);
 
-// Writes the version, in UTF-8 without line end, into "installed-release.txt" in g_root.
-// Failures only write journal lines.
+// Writes the version, in UTF-8 without line end, into "installed-release.txt" in g_root,
+// through a temporary file moved over it. Failures only write journal lines.
 void write_release_marker(const wchar_t* version);
 
 // Renames source to destination, never replacing an existing destination, retrying up to 24
@@ -30,22 +30,3 @@ int move_directory_with_retry(const wchar_t* source, const wchar_t* destination,
 
 // "Client.rollback.HHHHHHHHLLLLLLLL.PID" from a time in 100-ns intervals since 1601 (UTC).
 void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLBACK_NAME_UNITS]);
-
-// Platform halves of the activation.
-// One rename that never replaces the destination: 0 on success, else the system's error.
-uint32_t rename_entry_once(const wchar_t* source, const wchar_t* destination);
-// Errors that mean "busy or locked" and are worth another attempt.
-int move_error_is_retryable(uint32_t error);
-void pause_milliseconds(uint32_t milliseconds);
-// What is at path: 1 with *is_folder set when something is there; 0 with *error otherwise.
-int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error);
-// Errors of examine_entry that mean nothing is at the path.
-int error_means_missing(uint32_t error);
-// Current time in 100-ns intervals since 1601 (UTC), and this process's ID.
-uint64_t system_time_1601();
-uint32_t own_process_id();
-// The release marker file: written whole in one call. 0 on failure, with *error (0 when the
-// write was merely short) and *stage (1 create, 2 write).
-int write_marker_file(const wchar_t* path, const char* bytes, uint32_t count, int* stage, uint32_t* error);
-// Error code for a version that does not convert to UTF-8.
-uint32_t conversion_error();

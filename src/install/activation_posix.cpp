@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "core/system_path_posix.h"
-#include "install/activation.h"
+#include "install/platform.h"
 
 namespace {
 // 100-ns intervals from 1601-01-01 to 1970-01-01, so rollback names sort as on Windows.
@@ -44,28 +44,29 @@ bool same_parent(const char* a, const char* b) {
 }
 }  // namespace
 
-uint32_t rename_entry_once(const wchar_t* source, const wchar_t* destination) {
+int rename_entry_once(const wchar_t* source, const wchar_t* destination, uint32_t* error) {
   utf8_path from(source);
   utf8_path to(destination);
-  if (!from.ok() || !to.ok()) return EINVAL;
+  if (!from.ok() || !to.ok()) {
+    *error = EINVAL;
+    return 0;
+  }
   // Plain rename would replace an empty destination folder; this never replaces anything.
-  if (renameat2(AT_FDCWD, from.text, AT_FDCWD, to.text, RENAME_NOREPLACE) != 0) return static_cast<uint32_t>(errno);
+  if (renameat2(AT_FDCWD, from.text, AT_FDCWD, to.text, RENAME_NOREPLACE) != 0) {
+    *error = static_cast<uint32_t>(errno);
+    return 0;
+  }
   // Written through: the moved entry and the folders it left and entered reach the disk before
   // success is reported. The rename has happened either way, so a failed sync cannot undo it.
   sync_path(to.text, O_NOFOLLOW);
   sync_parent(to.text);
   if (!same_parent(from.text, to.text)) sync_parent(from.text);
-  return 0;
+  *error = 0;
+  return 1;
 }
 
 int move_error_is_retryable(uint32_t error) {
   return error == EBUSY || error == ETXTBSY || error == EACCES || error == EPERM;
-}
-
-void pause_milliseconds(uint32_t milliseconds) {
-  struct timespec pause = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
 }
 
 int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error) {
@@ -94,24 +95,5 @@ uint64_t system_time_1601() {
 }
 
 uint32_t own_process_id() { return static_cast<uint32_t>(getpid()); }
-
-int write_marker_file(const wchar_t* path, const char* bytes, uint32_t count, int* stage, uint32_t* error) {
-  utf8_path native(path);
-  int fd = native.ok() ? open(native.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
-  if (fd < 0) {
-    *stage = 1;
-    *error = native.ok() ? static_cast<uint32_t>(errno) : EINVAL;
-    return 0;
-  }
-  ssize_t written = write(fd, bytes, count);
-  if (written != static_cast<ssize_t>(count)) {
-    *stage = 2;
-    *error = written < 0 ? static_cast<uint32_t>(errno) : 0;
-    close(fd);
-    return 0;
-  }
-  close(fd);
-  return 1;
-}
 
 uint32_t conversion_error() { return EINVAL; }

@@ -6,11 +6,13 @@
 #include <cwchar>
 
 #include "core/journal.h"
+#include "core/os.h"
 #include "core/paths.h"
 #include "core/status.h"
 #include "core/text.h"
 #include "install/activation.h"
 #include "install/pinned_refresh.h"
+#include "install/platform.h"
 #include "integrity/verify.h"
 #include "release_profile.h"
 #include "transfer/download.h"
@@ -47,7 +49,7 @@ void origin_url(wchar_t url[URL_UNITS], const wchar_t* path) {
 
 int error_ending(const wchar_t* text) {
   post_text(WM_LAUNCHER_ERROR, text);
-  return 1;
+  return 0;
 }
 
 // With update_mark, a numbered release raises the sequence mark to its number.
@@ -55,10 +57,10 @@ int ready_ending(const wchar_t* text, int update_mark) {
   if (update_mark && s_manifest.sequence != 0) write_sequence_mark(s_manifest.sequence);
   set_status(text);
   if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
-  return 0;
+  return 1;
 }
 
-// Downloads and checks the signed manifest into s_manifest: 0 on success, else the ending.
+// Downloads and checks the signed manifest into s_manifest: 1 on success, else the ending (0).
 int load_manifest() {
   wchar_t url[URL_UNITS];
   origin_url(url, L"dl/Vorna380.release.manifest");
@@ -76,7 +78,7 @@ int load_manifest() {
               parse_manifest(manifest, &s_manifest);
   free(manifest);
   free(signature);
-  return valid ? 0 : error_ending(k_signature_invalid);
+  return valid ? 1 : error_ending(k_signature_invalid);
 }
 
 // stored 0: the mark could not be read.
@@ -109,8 +111,8 @@ int light_update() {
   return verify_integrity(g_client, s_manifest.integrity_sha256);
 }
 
-// Steps from the download to the staged check: 0 when the staging folder is verified,
-// else the ending.
+// Steps from the download to the staged check: 1 when the staging folder is verified, else
+// the ending (0).
 int download_and_extract(int package_reusable) {
   if (!package_reusable) {
     copy_text(g_progress_file, PATH_UNITS, s_package);
@@ -125,7 +127,7 @@ int download_and_extract(int package_reusable) {
     if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
     set_status(L"Verification SHA-256 du package telecharge...");
     if (!verify_package_file(s_package, &s_manifest)) {
-      delete_file_quietly(s_package);
+      os_delete_file(s_package);
       return error_ending(L"Package altere, incomplet ou de taille incorrecte. Installation bloquee.");
     }
   }
@@ -136,7 +138,7 @@ int download_and_extract(int package_reusable) {
   if (!verify_integrity(s_staging, s_manifest.integrity_sha256)) {
     return error_ending(L"Un fichier extrait ne correspond pas a la release officielle.");
   }
-  return 0;
+  return 1;
 }
 }  // namespace
 
@@ -179,13 +181,28 @@ void write_sequence_mark(uint64_t sequence) {
   join_path(s_mark_temporary, g_root, L"release-sequence.txt.tmp");
   char bytes[SEQUENCE_DIGITS_MAX + 2];
   int count = snprintf(bytes, sizeof bytes, "%llu", static_cast<unsigned long long>(sequence));
-  if (write_file_flushed(s_mark_temporary, bytes, static_cast<uint32_t>(count)) &&
-      (replace_file_written_through(s_mark_temporary, s_mark) ||
-       (remove_empty_folder(s_mark) && replace_file_written_through(s_mark_temporary, s_mark)))) {
+  size_t bytes_used = static_cast<size_t>(count);
+  if (os_replace_file(s_mark, s_mark_temporary, bytes, bytes_used, nullptr) ||
+      (os_remove_empty_folder(s_mark) && os_replace_file(s_mark, s_mark_temporary, bytes, bytes_used, nullptr))) {
     return;
   }
-  delete_file_quietly(s_mark_temporary);
   write_log(L"Avertissement: le marqueur de sequence de la release n'a pas pu etre ecrit.");
+}
+
+namespace {
+os_thread* g_worker_thread = nullptr;
+
+void run_worker_thread(void*) { run_install_worker(); }
+}  // namespace
+
+int start_install_worker_thread() {
+  g_worker_thread = os_thread_start(run_worker_thread, nullptr);
+  return g_worker_thread != nullptr;
+}
+
+void close_install_worker_thread() {
+  if (g_worker_thread != nullptr) os_thread_detach(g_worker_thread);
+  g_worker_thread = nullptr;
 }
 
 int run_install_worker() {
@@ -195,7 +212,7 @@ int run_install_worker() {
   join_path(s_staging, g_root, L"Client.new");
 
   set_status(L"Verification de la release officielle...");
-  if (load_manifest()) return 1;
+  if (!load_manifest()) return 0;
   // A signed manifest stays valid for ever: an older release served again is refused. A mark
   // that cannot be read still says a numbered release was installed, so an unnumbered one is
   // older; a numbered one is taken and its number becomes the mark.
@@ -226,12 +243,12 @@ int run_install_worker() {
     if (package_reusable) {
       set_status(L"Package deja telecharge et valide. Aucun nouveau telechargement necessaire...");
     }
-    if (download_and_extract(package_reusable)) return 1;
+    if (!download_and_extract(package_reusable)) return 0;
   }
 
   wchar_t failure[FAILURE_TEXT_UNITS];
   if (!activate_staged_client(s_staging, failure)) return error_ending(failure);
   write_release_marker(s_manifest.version);
-  delete_file_quietly(s_package);
+  os_delete_file(s_package);
   return ready_ending(L"Installation terminee. Pret a jouer.", update_mark);
 }

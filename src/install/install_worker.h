@@ -11,7 +11,7 @@ constexpr uint64_t DISK_RESERVE_BYTES = 536870912;  // added to the package size
 constexpr uint64_t DISK_FACTOR = 2;                  // free space >= factor * (size + reserve)
 constexpr uint32_t SEQUENCE_MARK_LIMIT = 64;         // largest high-water mark file read
 
-// One run from the manifest to a ready ending (0) or an error ending (1).
+// One run from the manifest to a ready ending (1) or an error ending (0).
 int run_install_worker();
 
 // The worker thread, running run_install_worker once: 1 when started. It is never waited for
@@ -31,9 +31,3 @@ int read_sequence_mark(uint64_t* sequence);
 // empty folder in its place is removed first). Failures only write journal lines.
 void write_sequence_mark(uint64_t sequence);
 
-// Platform halves: bytes free to the caller on the volume of the folder (0 when the query
-// fails); a whole file written and flushed to disk (0 on failure, nothing promised left).
-int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes);
-int write_file_flushed(const wchar_t* path, const char* bytes, uint32_t count);
-// Removes the folder at path when it is empty; 0 otherwise.
-int remove_empty_folder(const wchar_t* path);

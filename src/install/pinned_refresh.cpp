@@ -1,5 +1,6 @@
 #include "install/pinned_refresh.h"
 
+#include "core/os.h"
 #include "core/paths.h"
 #include "core/status.h"
 #include "core/text.h"
@@ -32,7 +33,7 @@ wchar_t s_temporary[PATH_UNITS];
 int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest) {
   join_path(s_destination, g_client, destination);
   join_path(s_temporary, g_root, L"launcher-delta.tmp");
-  delete_file_quietly(s_temporary);
+  os_delete_file(s_temporary);
   // A failed download leaves what the job left; the next refresh deletes it first. Pinned
   // files have no announced size: their digest decides.
   job_parameters download = download_job(url, s_temporary, 0);
@@ -41,11 +42,11 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
   wchar_t actual[DIGEST_TEXT_UNITS];
   if (sha256_file(s_temporary, digest)) {
     digest_hex(digest, actual);
-    if (equal_ignoring_case(actual, expected_digest) && replace_file_written_through(s_temporary, s_destination)) {
+    if (equal_ignoring_case(actual, expected_digest) && os_move_over(s_temporary, s_destination)) {
       return 1;
     }
   }
-  delete_file_quietly(s_temporary);
+  os_delete_file(s_temporary);
   return 0;
 }
 

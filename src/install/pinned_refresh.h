@@ -28,7 +28,3 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
 // (0), leaving the rows before it replaced; 1 when all nine were replaced.
 int refresh_pinned_files(const release_manifest* manifest);
 
-// Platform halves: delete a file, ignoring the result; move a file over another, replacing
-// it, and written through before 1 is returned.
-void delete_file_quietly(const wchar_t* path);
-int replace_file_written_through(const wchar_t* source, const wchar_t* destination);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/os.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "integrity/platform.h"
@@ -22,7 +23,7 @@ struct worker {
   file_hasher* hasher;
   wchar_t* path;  // the listed path, converted
   wchar_t* full;  // joined to the folder
-  pool_thread* thread;
+  os_thread* thread;
 };
 }  // namespace
 
@@ -113,7 +114,7 @@ hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, siz
       release_worker(w);
       break;
     }
-    w->thread = start_pool_thread(run_worker, w);
+    w->thread = os_thread_start(run_worker, w);
     if (w->thread == nullptr) {
       if (i > 0) release_worker(w);  // the first one stays, for the caller's thread
       break;
@@ -139,7 +140,7 @@ int take_digest(hash_pool* pool, size_t index, unsigned char digest[DIGEST_BYTES
 
 void stop_hash_pool(hash_pool* pool) {
   pool->stopping.store(true);
-  for (uint32_t i = 0; i < pool->worker_count; ++i) join_pool_thread(pool->workers[i].thread);
+  for (uint32_t i = 0; i < pool->worker_count; ++i) os_thread_join(pool->workers[i].thread, OS_WAIT_FOREVER);
   if (pool->workers != nullptr) {
     uint32_t prepared = pool->worker_count > 0 ? pool->worker_count : 1;
     for (uint32_t i = 0; i < prepared; ++i) release_worker(&pool->workers[i]);

@@ -1,17 +1,11 @@
-// What each platform half of the client integrity check supplies: the worker threads of the
-// hashing pool and the one lock with its condition on which the pool waits.
+// What each platform half of the client integrity check supplies: the processor count that
+// sizes the hashing pool and the one lock with its condition on which the pool waits.
 #pragma once
 
 #include <cstdint>
 
 // Processors this process may run on (at least 1).
 uint32_t processor_count();
-
-// A thread running run(context); null when it cannot be started.
-struct pool_thread;
-pool_thread* start_pool_thread(void (*run)(void*), void* context);
-// Waits for the thread to end, then releases it.
-void join_pool_thread(pool_thread* thread);
 
 struct pool_signal;
 pool_signal* create_pool_signal();

@@ -15,35 +15,6 @@ uint32_t processor_count() {
   return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
 
-struct pool_thread {
-  pthread_t thread;
-  void (*run)(void*);
-  void* context;
-};
-
-static void* thread_entry(void* argument) {
-  pool_thread* self = static_cast<pool_thread*>(argument);
-  self->run(self->context);
-  return nullptr;
-}
-
-pool_thread* start_pool_thread(void (*run)(void*), void* context) {
-  pool_thread* thread = static_cast<pool_thread*>(malloc(sizeof(pool_thread)));
-  if (thread == nullptr) return nullptr;
-  thread->run = run;
-  thread->context = context;
-  if (pthread_create(&thread->thread, nullptr, thread_entry, thread) != 0) {
-    free(thread);
-    return nullptr;
-  }
-  return thread;
-}
-
-void join_pool_thread(pool_thread* thread) {
-  pthread_join(thread->thread, nullptr);
-  free(thread);
-}
-
 struct pool_signal {
   pthread_mutex_t lock;
   pthread_cond_t changed;

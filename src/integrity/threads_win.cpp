@@ -14,37 +14,6 @@ uint32_t processor_count() {
   return count > 0 ? count : 1;
 }
 
-struct pool_thread {
-  HANDLE handle;
-  void (*run)(void*);
-  void* context;
-};
-
-static DWORD WINAPI thread_entry(LPVOID argument) {
-  pool_thread* self = static_cast<pool_thread*>(argument);
-  self->run(self->context);
-  return 0;
-}
-
-pool_thread* start_pool_thread(void (*run)(void*), void* context) {
-  pool_thread* thread = static_cast<pool_thread*>(malloc(sizeof(pool_thread)));
-  if (thread == nullptr) return nullptr;
-  thread->run = run;
-  thread->context = context;
-  thread->handle = CreateThread(nullptr, 0, thread_entry, thread, 0, nullptr);
-  if (thread->handle == nullptr) {
-    free(thread);
-    return nullptr;
-  }
-  return thread;
-}
-
-void join_pool_thread(pool_thread* thread) {
-  WaitForSingleObject(thread->handle, INFINITE);
-  CloseHandle(thread->handle);
-  free(thread);
-}
-
 struct pool_signal {
   SRWLOCK lock;
   CONDITION_VARIABLE changed;

@@ -13,11 +13,8 @@ int user_data_folder(wchar_t* folder);
 // Nonzero when the running executable (at running) is the installed launcher: on Windows the
 // two paths are equal ignoring case; on Linux they are one file (device and inode).
 int same_launcher_path(const wchar_t* running, const wchar_t* installed);
-// Copies the executable over the installed launcher, overwriting; nonzero on success.
-int copy_launcher(const wchar_t* from, const wchar_t* to);
 // Starts the installed launcher detached, no arguments, the root as working folder.
 int start_installed_launcher(const wchar_t* path, const wchar_t* root);
 // Waits at most SELF_UPDATE_WAIT_MS for the process to end; 0 when it cannot be watched
 // (ended already, or not ours to see).
 int wait_for_process_end(unsigned long process_id);
-void pause_ms(unsigned milliseconds);

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "accounts/accounts.h"
+#include "core/os.h"
 #include "core/paths.h"
 #include "install/install_worker.h"
 #include "startup/platform.h"
@@ -28,7 +29,7 @@ int installation_failure() {
 // copy was replaced and started (or that failed), and exit_code is this process's end.
 int runs_installed(int* exit_code) {
   if (same_launcher_path(g_executable, g_installed)) return 1;
-  if (!copy_launcher(g_executable, g_installed)) {
+  if (!os_copy_over(g_executable, g_installed)) {
     *exit_code = installation_failure();
   } else {
     release_instance_lock();
@@ -92,12 +93,12 @@ int run_interactive_start() {
 
 int run_self_update(const wchar_t* process_id) {
   unsigned long id = parse_process_id(process_id);
-  if (id == 0 || !wait_for_process_end(id)) pause_ms(SELF_UPDATE_PAUSE_MS);
+  if (id == 0 || !wait_for_process_end(id)) os_sleep_ms(SELF_UPDATE_PAUSE_MS);
   static wchar_t data_folder[PATH_UNITS];
   static wchar_t root[PATH_UNITS];
   if (!running_executable_path(g_executable) || !user_data_folder(data_folder)) return 2;
   join_path(root, data_folder, L"Vorna380");
   join_path(g_installed, root, k_installed_launcher_name);
-  if (!ensure_directory(root) || !copy_launcher(g_executable, g_installed)) return 3;
+  if (!ensure_directory(root) || !os_copy_over(g_executable, g_installed)) return 3;
   return start_installed_launcher(g_installed, root) ? 0 : 4;
 }

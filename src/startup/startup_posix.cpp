@@ -1,7 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -13,13 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/os_posix.h"
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
 #include "startup/platform.h"
 #include "startup/startup.h"
-
-extern char** environ;
 
 const wchar_t k_installed_launcher_name[] = L"vorna380-launcher";
 
@@ -107,62 +105,20 @@ int same_launcher_path(const wchar_t*, const wchar_t* installed) {
   return S_ISREG(at_place.st_mode) && running.st_dev == at_place.st_dev && running.st_ino == at_place.st_ino;
 }
 
-// Written beside the target and renamed over it, so that a running launcher keeps its file and
-// a failed copy leaves the installed one as it was.
-int copy_launcher(const wchar_t* from, const wchar_t* to) {
-  utf8_path source(from);
-  utf8_path target(to);
-  if (!source.ok() || !target.ok()) return 0;
-  char temporary[PATH_MAX];
-  if (snprintf(temporary, sizeof temporary, "%s.copy", target.text) >= static_cast<int>(sizeof temporary)) return 0;
-  int in = open(source.text, O_RDONLY | O_CLOEXEC);
-  if (in < 0) return 0;
-  int out = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-  bool ok = out >= 0;
-  char buffer[65536];
-  while (ok) {
-    ssize_t got = read(in, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < got;) {
-      ssize_t n = write(out, buffer + done, static_cast<size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += n;
-    }
-  }
-  close(in);
-  if (out >= 0) {
-    ok = ok && fchmod(out, 0755) == 0 && fsync(out) == 0;
-    ok = close(out) == 0 && ok;
-  }
-  ok = ok && rename(temporary, target.text) == 0;
-  if (!ok) unlink(temporary);
-  return ok;
-}
-
 int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
   utf8_path program(path);
   utf8_path folder(root);
   if (!program.ok() || !folder.ok()) return 0;
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  if (posix_spawn_file_actions_init(&actions) != 0) return 0;
-  if (posix_spawnattr_init(&attributes) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return 0;
-  }
   char* arguments[] = {program.text, nullptr};
-  pid_t child = 0;
-  int started = posix_spawn_file_actions_addchdir_np(&actions, folder.text) == 0 &&
-                posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) == 0 &&
-                posix_spawn(&child, program.text, &actions, &attributes, arguments, environ) == 0;
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  return started;
+  os_child_plan plan;
+  plan.program = program.text;
+  plan.argv = arguments;
+  plan.folder = folder.text;
+  plan.inherit_streams = true;
+  plan.new_session = true;
+  os_child started;
+  int error = 0;
+  return os_spawn(&plan, &started, &error);
 }
 
 int wait_for_process_end(unsigned long process_id) {
@@ -182,10 +138,4 @@ int wait_for_process_end(unsigned long process_id) {
   }
   close(process);
   return 1;
-}
-
-void pause_ms(unsigned milliseconds) {
-  timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
 }

@@ -44,8 +44,6 @@ int user_data_folder(wchar_t* folder) {
 
 int same_launcher_path(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }
 
-int copy_launcher(const wchar_t* from, const wchar_t* to) { return CopyFileW(from, to, FALSE) != 0; }
-
 int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
   HINSTANCE result = ShellExecuteW(nullptr, L"open", path, nullptr, root, SW_SHOWNORMAL);
   return reinterpret_cast<INT_PTR>(result) > 32;
@@ -58,5 +56,3 @@ int wait_for_process_end(unsigned long process_id) {
   CloseHandle(process);
   return 1;
 }
-
-void pause_ms(unsigned milliseconds) { Sleep(milliseconds); }

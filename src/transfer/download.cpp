@@ -1,6 +1,7 @@
 #include "transfer/download.h"
 
 #include "core/journal.h"
+#include "core/os.h"
 #include "core/text.h"
 
 const wchar_t k_user_agent[] = L"Vorna380-Secure-Launcher/1.0";
@@ -25,7 +26,7 @@ int download_small(const wchar_t* url, const wchar_t* destination) {
       return 1;
     }
     journal_attempt(L"Tentative reseau ", attempt, L"/3 echouee pour le manifeste securise.");
-    if (attempt < DOWNLOAD_ATTEMPTS) sleep_milliseconds(RETRY_PAUSE_MS * attempt);
+    if (attempt < DOWNLOAD_ATTEMPTS) os_sleep_ms(RETRY_PAUSE_MS * attempt);
   }
   return 0;
 }

@@ -25,5 +25,3 @@ int download_small_once(const wchar_t* url, const wchar_t* destination);
 // attempt and a success after a failure.
 int download_small(const wchar_t* url, const wchar_t* destination);
 
-// Platform half: blocks the calling thread.
-void sleep_milliseconds(uint32_t milliseconds);

@@ -126,12 +126,6 @@ int fetch(CURLU* url, const char* destination, const char* user_agent) {
 }
 }  // namespace
 
-void sleep_milliseconds(uint32_t milliseconds) {
-  struct timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
 int download_small_once(const wchar_t* url, const wchar_t* destination) {
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);

@@ -42,8 +42,6 @@ int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer) {
 }
 }  // namespace
 
-void sleep_milliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
-
 int download_small_once(const wchar_t* url, const wchar_t* destination) {
   wchar_t host[HOST_UNITS];
   wchar_t path[URL_PATH_UNITS];

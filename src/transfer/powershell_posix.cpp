@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include <cwchar>
 
 #include "core/journal.h"
+#include "core/os_posix.h"
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 #include "release_profile.h"
@@ -37,52 +37,19 @@ constexpr size_t WRITE_OUT_BYTES = 8192;
 constexpr unsigned REDIRECTS_MAX = 5;
 constexpr int BODY_PIPE_BYTES = 1048576;
 
-// The child's standard output and error: nowhere, or each into a pipe the caller reads.
-struct child {
-  pid_t pid = -1;
-  int output = -1;
-  int errors = -1;
-};
-
-// Connects the child's descriptor to a new pipe (captured) or to /dev/null.
-bool plan_stream(posix_spawn_file_actions_t* actions, int target, bool capture, int* read_end, int* write_end) {
-  if (!capture) return posix_spawn_file_actions_addopen(actions, target, "/dev/null", O_WRONLY, 0) == 0;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  *read_end = fds[0];
-  *write_end = fds[1];
-  return posix_spawn_file_actions_adddup2(actions, fds[1], target) == 0;
-}
-
-void close_if_open(int* fd) {
-  if (*fd >= 0) close(*fd);
-  *fd = -1;
-}
-
-// Starts the program (an absolute path) with that environment; 0 or the error number.
+// Starts the program (an absolute path) with that environment in g_root, its output and
+// errors captured or sent nowhere: 1, or 0 with the error number.
 int start_child(const char* program, char* const argv[], char* const environment[], bool capture_output,
-                bool capture_errors, child* started) {
-  int output_write = -1;
-  int errors_write = -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  bool planned = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
-                 plan_stream(&actions, 1, capture_output, &started->output, &output_write) &&
-                 plan_stream(&actions, 2, capture_errors, &started->errors, &errors_write) &&
-                 posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
-  int error = planned ? 0 : (errno != 0 ? errno : ENOMEM);
+                bool capture_errors, os_child* started, int* error) {
   utf8_path root(g_root);
-  if (error == 0 && root.ok()) error = posix_spawn_file_actions_addchdir_np(&actions, root.text);
-  if (error == 0) error = posix_spawn(&started->pid, program, &actions, nullptr, argv, environment);
-  posix_spawn_file_actions_destroy(&actions);
-  close_if_open(&output_write);
-  close_if_open(&errors_write);
-  if (error != 0) {
-    close_if_open(&started->output);
-    close_if_open(&started->errors);
-    started->pid = -1;
-  }
-  return error;
+  os_child_plan plan;
+  plan.program = program;
+  plan.argv = argv;
+  plan.environment = environment;
+  plan.folder = root.ok() ? root.text : nullptr;
+  plan.capture_output = capture_output;
+  plan.capture_errors = capture_errors;
+  return os_spawn(&plan, started, error);
 }
 
 void journal_start_failure(int error) {
@@ -143,15 +110,12 @@ char** make_environment(const job_parameters* job) {
 }
 
 // Waits for the child; its exit code, or 128 + the signal that ended it.
-unsigned long wait_child(const child& started) {
+unsigned long wait_child(const os_child& started) {
   int status = 0;
-  pid_t done;
-  do {
-    done = waitpid(started.pid, &status, 0);
-  } while (done < 0 && errno == EINTR);
-  if (done < 0) {
-    log_windows_error(L"Attente du processus auxiliaire impossible", static_cast<uint32_t>(errno));
-    log_windows_error(L"Lecture du resultat du processus auxiliaire impossible", static_cast<uint32_t>(errno));
+  int error = 0;
+  if (!os_wait_child(started.pid, &status, &error)) {
+    log_windows_error(L"Attente du processus auxiliaire impossible", static_cast<uint32_t>(error));
+    log_windows_error(L"Lecture du resultat du processus auxiliaire impossible", static_cast<uint32_t>(error));
     return UNREADABLE_EXIT_CODE;
   }
   if (WIFEXITED(status)) return static_cast<unsigned long>(WEXITSTATUS(status));
@@ -309,9 +273,9 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
                   const_cast<char*>("--write-out"), const_cast<char*>("%{stderr}%{http_code} %{redirect_url}"),
                   const_cast<char*>("--url"),       const_cast<char*>(url),
                   nullptr};
-  child started;
-  int error = user_agent.ok() ? start_child(curl, argv, environment, true, true, &started) : EINVAL;
-  if (error != 0) {
+  os_child started;
+  int error = EINVAL;
+  if (!user_agent.ok() || !start_child(curl, argv, environment, true, true, &started, &error)) {
     journal_start_failure(error);
     return -1;
   }
@@ -444,15 +408,16 @@ int run_extract(const job_parameters* job, char* const environment[]) {
                      const_cast<char*>("--no-same-owner"), const_cast<char*>("--no-same-permissions"),
                      const_cast<char*>("--no-xattrs"),     const_cast<char*>("--no-acls"),
                      const_cast<char*>("--no-fflags"),     nullptr};
-  child lister;
-  child extractor;
-  int error = start_child(bsdtar, list, environment, true, false, &lister);
-  if (error == 0) {
-    error = start_child(bsdtar, extract, environment, false, false, &extractor);
-    if (error != 0) kill(lister.pid, SIGTERM);
+  os_child lister;
+  os_child extractor;
+  int error = 0;
+  bool started = start_child(bsdtar, list, environment, true, false, &lister, &error);
+  if (started) {
+    started = start_child(bsdtar, extract, environment, false, false, &extractor, &error);
+    if (!started) kill(lister.pid, SIGTERM);
   }
   free(bsdtar);
-  if (error != 0) {
+  if (!started) {
     if (lister.pid > 0) {
       close(lister.output);
       wait_child(lister);

@@ -1,8 +1,8 @@
 #include "trust/digest.h"
 
+#include "core/os.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "trust/platform.h"
 
 int sha256_file_below(const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES]) {
   file_hasher* hasher = create_file_hasher();
@@ -27,7 +27,7 @@ void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TE
 
 int verify_package_file(const wchar_t* path, const release_manifest* manifest) {
   uint64_t size = 0;
-  if (!query_file_size(path, &size) || size != manifest->package_size) return 0;
+  if (!os_file_size(path, &size) || size != manifest->package_size) return 0;
   unsigned char digest[DIGEST_BYTES];
   if (!sha256_file(path, digest)) return 0;
   wchar_t text[DIGEST_TEXT_UNITS];

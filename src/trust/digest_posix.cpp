@@ -9,7 +9,6 @@
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 #include "trust/digest.h"
-#include "trust/platform.h"
 
 struct file_hasher {
   EVP_MD* sha256;
@@ -62,16 +61,6 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
   }
   close(fd);
   return result;
-}
-
-int query_file_size(const wchar_t* path, uint64_t* size) {
-  int fd = open_regular_below(path, folder_part_length(path));
-  if (fd < 0) return 0;
-  struct stat info;
-  int ok = fstat(fd, &info) == 0 && info.st_size >= 0;
-  if (ok) *size = static_cast<uint64_t>(info.st_size);
-  close(fd);
-  return ok;
 }
 
 int sha256_bytes(const unsigned char* data, uint32_t length, unsigned char digest[DIGEST_BYTES]) {

@@ -7,7 +7,6 @@
 #include "core/paths.h"
 #include "core/system_path_win.h"
 #include "trust/digest.h"
-#include "trust/platform.h"
 
 namespace {
 // One SHA-256 provider for the whole process, opened at first use and kept until it ends.
@@ -86,16 +85,6 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
     hasher->hash = nullptr;
   }
   if (ok) memcpy(digest, result, DIGEST_BYTES);
-  return ok;
-}
-
-int query_file_size(const wchar_t* path, uint64_t* size) {
-  HANDLE file = open_regular_below(path, folder_part_length(path), 0);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  LARGE_INTEGER value;
-  int ok = GetFileSizeEx(file, &value) && value.QuadPart >= 0;
-  if (ok) *size = static_cast<uint64_t>(value.QuadPart);
-  CloseHandle(file);
   return ok;
 }
 

@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 
 
 #include <cmath>
@@ -135,12 +134,4 @@ cairo_surface_t* paint_off_screen(int32_t progress_mode) {
   cairo_destroy(target.cr);
   cairo_surface_flush(buffer);
   return buffer;
-}
-
-int download_file_size(const wchar_t* path, uint64_t* size) {
-  utf8_path native(path);
-  struct stat info;
-  if (!native.ok() || stat(native.text, &info) != 0 || info.st_size < 0) return 0;
-  *size = static_cast<uint64_t>(info.st_size);
-  return 1;
 }

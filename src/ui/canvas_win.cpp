@@ -133,10 +133,3 @@ void release_scaled_background() {
   if (g_scaled_background != nullptr) DeleteObject(g_scaled_background);
   g_scaled_background = nullptr;
 }
-
-int download_file_size(const wchar_t* path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
-  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return 1;
-}

@@ -1,6 +1,7 @@
 #include "ui/layout.h"
 
 #include "accounts/accounts.h"
+#include "core/os.h"
 #include "core/status.h"
 #include "core/text.h"
 
@@ -67,7 +68,7 @@ void compute_progress_view(int32_t mode, progress_view* view) {
   if (mode == PROGRESS_DOWNLOAD && g_progress_total != 0) {
     uint64_t total = g_progress_total;
     uint64_t current = 0;
-    if (g_progress_mode.load() != PROGRESS_DOWNLOAD || !download_file_size(g_progress_file, &current)) current = 0;
+    if (g_progress_mode.load() != PROGRESS_DOWNLOAD || !os_file_size(g_progress_file, &current)) current = 0;
     if (current >= total) current = total;
     // current <= total, so neither product can overflow for totals below 2^54 bytes; above
     // that the figures are scaled down first.

@@ -51,6 +51,3 @@ hit_area hit_test(int x, int y, int32_t ui_state);
 // Whether a press at the point moves the window: the top strip, except the two glyphs.
 int in_drag_strip(int x, int y);
 
-// Platform half: the size of the file a download is writing, without opening it; 0 when its
-// attributes cannot be read.
-int download_file_size(const wchar_t* path, uint64_t* size);

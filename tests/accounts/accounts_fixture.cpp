@@ -3,6 +3,7 @@
 #include "ui/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
+#include "accounts/platform.h"
 #include "accounts/utf16le.h"
 #include "accounts/vault.h"
 #include "core/paths.h"

@@ -8,6 +8,7 @@
 #include "ui/account_menu.h"
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
+#include "accounts/platform.h"
 #include "accounts_fixture.h"
 #include "core/text.h"
 #include "bridge_client.h"
@@ -281,7 +282,7 @@ TEST_F(AccountBridge, WithThePortTakenTheBridgeEndsSilentlyAndPlayStillQueues) {
   stop_account_bridge();
   intptr_t holder = bridge_hold_port();
   ASSERT_NE(holder, -1);
-  EXPECT_EQ(account_bridge_worker(nullptr), 0u) << "returns at once";
+  account_bridge_worker();  // returns at once: the port is taken
   start_account_bridge();
   queue(L"joueur", L"pw");
   EXPECT_EQ(pending(), 1);

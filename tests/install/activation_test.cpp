@@ -4,6 +4,7 @@
 
 #include "core/journal.h"
 #include "install/activation.h"
+#include "install/platform.h"
 #include "install_fixture.h"
 #include "install_test_platform.h"
 

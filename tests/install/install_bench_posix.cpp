@@ -22,5 +22,5 @@ int main(int argc, char** argv) {
     fprintf(stderr, "install_bench: cannot make %s\n", argv[1]);
     return 1;
   }
-  return run_install_worker();
+  return run_install_worker() ? 0 : 1;
 }

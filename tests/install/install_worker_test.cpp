@@ -61,7 +61,8 @@ class InstallWorker : public InstallTest {
 
   void SetUp() override { REQUIRE_RELEASE_SERVER(); }
 
-  // One run; the journal lines the worker wrote itself (status texts and endings), in order.
+  // One run, true when it ended ready; the journal lines the worker wrote itself (status
+  // texts and endings), in order.
   int run(lines* said, size_t* from = nullptr) {
     size_t start = journal.messages().size();
     int result = run_install_worker();
@@ -151,7 +152,7 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
   ASSERT_TRUE(serve_release(L"sequence-5"));
   {
     access_log log;
-    ASSERT_EQ(run(&said), 0) << journal_text();
+    ASSERT_TRUE(run(&said)) << journal_text();
     EXPECT_EQ(said, with(k_to_package, k_download_to_end));
     EXPECT_EQ(requested(log, k_package_path), (lines{k_manifest_path, k_signature_path, k_package_path}));
   }
@@ -164,7 +165,7 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
 
   {
     access_log log;
-    ASSERT_EQ(run(&said), 0) << journal_text();
+    ASSERT_TRUE(run(&said)) << journal_text();
     EXPECT_EQ(said, with(k_to_installed, {k_valid}));
     EXPECT_EQ(requested(log, k_signature_path), (lines{k_manifest_path, k_signature_path}));
   }
@@ -173,7 +174,7 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
   for (const wchar_t* older : {L"sequence-4", L"good"}) {
     ASSERT_TRUE(serve_release(older));
     size_t from = 0;
-    ASSERT_EQ(run(&said, &from), 1) << journal_text() << to_utf8(older);
+    ASSERT_FALSE(run(&said, &from)) << journal_text() << to_utf8(older);
     EXPECT_EQ(said, (lines{k_manifest, k_older}));
     std::vector<std::string> all = journal.messages();
     EXPECT_NE(std::find(all.begin() + from, all.end(),
@@ -184,7 +185,7 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
   }
 
   ASSERT_TRUE(serve_release(L"sequence-5"));
-  ASSERT_EQ(run(&said), 0) << journal_text();
+  ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(k_to_installed, {k_valid}));
   EXPECT_EQ(read_bytes(mark), "5");
 
@@ -199,7 +200,7 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
   rewrite(list, before.replace(at, current.size(), sha256_hex("updater of the release before")));
   ASSERT_TRUE(serve_release(L"sequence-6"));
   access_log log;
-  ASSERT_EQ(run(&said), 0) << journal_text();
+  ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(with(k_to_installed, k_light_rows), {k_light_check, k_imported}));
   lines paths = requested(log, "/dl/client-integrity.sha256");
   EXPECT_EQ(paths.size(), 11u);
@@ -216,7 +217,7 @@ TEST_F(InstallWorker, SequenceMarkTakesTrailingSpaceAndAnUnreadableOneRefusesUnn
   ASSERT_TRUE(serve_release(L"sequence-4"));
   for (const char* text : {"5\n", "5\r\n", "5 \t\r\n"}) {
     rewrite(mark, text);
-    EXPECT_EQ(run(&said), 1) << journal_text();
+    EXPECT_FALSE(run(&said)) << journal_text();
     EXPECT_EQ(said, (lines{k_manifest, k_older})) << text;
     EXPECT_EQ(read_bytes(mark), text);
   }
@@ -225,7 +226,7 @@ TEST_F(InstallWorker, SequenceMarkTakesTrailingSpaceAndAnUnreadableOneRefusesUnn
     ASSERT_TRUE(text == "a folder" ? make_dirs(mark) : write_bytes(mark, text));
     ASSERT_TRUE(serve_release(L"good"));
     size_t from = 0;
-    EXPECT_EQ(run(&said, &from), 1) << journal_text();
+    EXPECT_FALSE(run(&said, &from)) << journal_text();
     EXPECT_EQ(said, (lines{k_manifest, k_older})) << text;
     std::vector<std::string> all = journal.messages();
     for (const char* line : {"Marqueur de sequence illisible: seule une release numerotee est acceptee.",
@@ -233,7 +234,7 @@ TEST_F(InstallWorker, SequenceMarkTakesTrailingSpaceAndAnUnreadableOneRefusesUnn
       EXPECT_NE(std::find(all.begin() + from, all.end(), line), all.end()) << text << ": " << line;
     }
     ASSERT_TRUE(serve_release(L"sequence-4"));
-    EXPECT_EQ(run(&said), 0) << journal_text();
+    EXPECT_TRUE(run(&said)) << journal_text();
     EXPECT_EQ(read_bytes(mark), "4") << text;
   }
 }
@@ -253,7 +254,7 @@ TEST_F(InstallWorker, FailedLightUpdateFallsBackToTheFullPath) {
   ASSERT_TRUE(serve_release(L"missing-delta"));
   access_log log;
   lines said;
-  ASSERT_EQ(run(&said), 0) << journal_text();
+  ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(with(k_to_installed, k_light_rows), with({k_staged, k_package}, k_download_to_end)));
   lines paths = requested(log, k_package_path);
   ASSERT_EQ(paths.size(), 10u);
@@ -282,7 +283,7 @@ TEST_F(InstallWorker, StagedClientOrPackageLeftBehindIsUsedWithoutDownload) {
   lines said;
   {
     access_log log;
-    ASSERT_EQ(run(&said), 0) << journal_text();
+    ASSERT_TRUE(run(&said)) << journal_text();
     EXPECT_EQ(said, with(k_to_installed, {k_staged, k_staged_found, k_activating, k_done}));
     EXPECT_EQ(requested(log, k_signature_path), (lines{k_manifest_path, k_signature_path}));
   }
@@ -295,7 +296,7 @@ TEST_F(InstallWorker, StagedClientOrPackageLeftBehindIsUsedWithoutDownload) {
   ASSERT_TRUE(make_dirs(join(staging, L"data")));
   ASSERT_TRUE(write_bytes(join(staging, L"data/partial.bin"), "cut short"));
   access_log log;
-  ASSERT_EQ(run(&said), 0) << journal_text();
+  ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(k_to_package, {k_package_found, k_extract, k_extracted, k_activating, k_done}));
   EXPECT_EQ(requested(log, k_signature_path), (lines{k_manifest_path, k_signature_path}));
   expect_published_client(client);
@@ -342,7 +343,7 @@ TEST_F(InstallWorker, UnusableManifestEndsTheRunWithNothingChanged) {
       }
     }
     lines said;
-    EXPECT_EQ(run(&said), 1) << journal_text() << f.name;
+    EXPECT_FALSE(run(&said)) << journal_text() << f.name;
     EXPECT_EQ(said, (lines{k_manifest, f.ending})) << f.name;
     EXPECT_TRUE(disk_state() == before) << f.name;
   }
@@ -366,7 +367,7 @@ TEST_F(InstallWorker, BadPackagesEndTheRunKeepingWhatTheNextRunCanUse) {
   };
   for (const fault& f : faults) {
     ASSERT_TRUE(serve_release(f.tree));
-    ASSERT_EQ(run(&said), 1) << journal_text() << to_utf8(f.tree);
+    ASSERT_FALSE(run(&said)) << journal_text() << to_utf8(f.tree);
     EXPECT_EQ(said, with(k_to_package, with({k_download}, f.after_download))) << to_utf8(f.tree);
     EXPECT_EQ(file_exists(package), f.package_kept) << to_utf8(f.tree);
     EXPECT_TRUE(file_exists(staging)) << to_utf8(f.tree);
@@ -396,14 +397,14 @@ TEST_F(InstallWorker, TooLittleFreeSpaceStopsOnlyTheDownloadPath) {
   lines said;
   {
     access_log log;
-    EXPECT_EQ(run(&said), 1) << journal_text();
+    EXPECT_FALSE(run(&said)) << journal_text();
     EXPECT_EQ(said, with(k_to_package, {k_no_space}));
     EXPECT_EQ(requested(log, k_signature_path), (lines{k_manifest_path, k_signature_path}));
     EXPECT_EQ(folder_names(small_root).size(), 2u);  // the manifest copies
   }
   // A valid staging folder needs no space: it is activated whatever is free.
   ASSERT_TRUE(link_or_copy_tree(fixture_path(L"releases/client/Client"), join(small_root, L"Client.new")));
-  EXPECT_EQ(run(&said), 0) << journal_text();
+  EXPECT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(k_to_installed, {k_staged, k_staged_found, k_activating, k_done}));
   expect_published_client(small_client);
   remove_tree(small_root);

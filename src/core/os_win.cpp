@@ -1,0 +1,107 @@
+// The Windows port of the operating-system layer (os.h).
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "core/os.h"
+
+void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+
+// Shared by the thread and its starter: whichever lets go last frees it, so a thread left
+// running after a join that timed out never touches freed memory.
+struct os_thread {
+  HANDLE handle;
+  void (*run)(void*);
+  void* context;
+  LONG holders;
+};
+
+namespace {
+void let_go(os_thread* thread) {
+  if (InterlockedDecrement(&thread->holders) == 0) free(thread);
+}
+
+DWORD WINAPI thread_entry(LPVOID argument) {
+  os_thread* self = static_cast<os_thread*>(argument);
+  self->run(self->context);
+  let_go(self);
+  return 0;
+}
+}  // namespace
+
+os_thread* os_thread_start(void (*run)(void*), void* context) {
+  os_thread* thread = static_cast<os_thread*>(malloc(sizeof(os_thread)));
+  if (thread == nullptr) return nullptr;
+  thread->run = run;
+  thread->context = context;
+  thread->holders = 2;
+  thread->handle = CreateThread(nullptr, 0, thread_entry, thread, 0, nullptr);
+  if (thread->handle == nullptr) {
+    free(thread);
+    return nullptr;
+  }
+  return thread;
+}
+
+int os_thread_join(os_thread* thread, uint32_t limit_ms) {
+  DWORD limit = limit_ms == OS_WAIT_FOREVER ? INFINITE : limit_ms;
+  int ended = WaitForSingleObject(thread->handle, limit) == WAIT_OBJECT_0;
+  CloseHandle(thread->handle);
+  let_go(thread);
+  return ended;
+}
+
+void os_thread_detach(os_thread* thread) {
+  CloseHandle(thread->handle);
+  let_go(thread);
+}
+
+int os_file_size(const wchar_t* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return 0;
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return 1;
+}
+
+namespace {
+int fail(os_failure* failure, int stage, DWORD error) {
+  if (failure != nullptr) *failure = {stage, static_cast<uint32_t>(error)};
+  return 0;
+}
+
+bool move_over(const wchar_t* source, const wchar_t* destination) {
+  return MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+}  // namespace
+
+int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
+                    os_failure* failure) {
+  if (count > MAXDWORD) return fail(failure, OS_REPLACE_WRITE, ERROR_INVALID_PARAMETER);
+  HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return fail(failure, OS_REPLACE_CREATE, GetLastError());
+  DWORD written = 0;
+  SetLastError(0);
+  BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count &&
+            FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!ok) {
+    DeleteFileW(temporary);
+    return fail(failure, OS_REPLACE_WRITE, error);
+  }
+  if (!move_over(temporary, path)) {
+    error = GetLastError();
+    DeleteFileW(temporary);
+    return fail(failure, OS_REPLACE_MOVE, error);
+  }
+  return 1;
+}
+
+int os_move_over(const wchar_t* source, const wchar_t* destination) { return move_over(source, destination); }
+
+int os_copy_over(const wchar_t* source, const wchar_t* destination) { return CopyFileW(source, destination, FALSE) != 0; }
+
+void os_delete_file(const wchar_t* path) { DeleteFileW(path); }
+
+int os_remove_empty_folder(const wchar_t* path) { return RemoveDirectoryW(path) != 0; }

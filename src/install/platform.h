@@ -1,0 +1,22 @@
+// What each platform half of the install subsystem supplies to its portable files.
+#pragma once
+
+#include <cstdint>
+
+// Activation. One rename that never replaces the destination: 1 on success, else 0 with the
+// system's error.
+int rename_entry_once(const wchar_t* source, const wchar_t* destination, uint32_t* error);
+// Errors that mean "busy or locked" and are worth another attempt.
+int move_error_is_retryable(uint32_t error);
+// What is at path: 1 with *is_folder set when something is there; 0 with *error otherwise.
+int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error);
+// Errors of examine_entry that mean nothing is at the path.
+int error_means_missing(uint32_t error);
+// Current time in 100-ns intervals since 1601 (UTC), and this process's ID.
+uint64_t system_time_1601();
+uint32_t own_process_id();
+// Error code for a version that does not convert to UTF-8.
+uint32_t conversion_error();
+
+// Install worker: bytes free to the caller on the volume of the folder (0 when the query fails).
+int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes);
