@@ -2,6 +2,7 @@
 // its signature.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t SMALL_DOWNLOAD_LIMIT = 1048576;  // largest body accepted
@@ -25,3 +26,17 @@ int download_small_once(const wchar_t* url, const wchar_t* destination);
 // attempt and a success after a failure.
 int download_small(const wchar_t* url, const wchar_t* destination);
 
+// Where the bytes of a range go, in order: 1 when taken, 0 to abandon the download.
+struct range_sink {
+  int (*take)(void* context, const unsigned char* bytes, size_t count);
+  void* context;
+};
+
+// One HTTPS GET of the bytes [begin, end) of url, a file of total bytes: 1 when the answer was
+// 206 with exactly "Content-Range: bytes begin-(end-1)/total" and then exactly end - begin
+// bytes, all of them handed to the sink. A server that ignores the range (200), or answers
+// another range, fails it before any byte reaches the sink.
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink);
+
+// Whether a Content-Range value (no leading spaces) names exactly that range of that total.
+int content_range_is(const char* value, size_t bytes, uint64_t begin, uint64_t end, uint64_t total);

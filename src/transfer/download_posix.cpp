@@ -9,6 +9,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "core/system_path_posix.h"
@@ -91,11 +94,8 @@ CURLU* split_https_url(const char* url) {
   return parts;
 }
 
-int fetch(CURLU* url, const char* destination, const char* user_agent) {
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) return 0;
-  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");  // no header beyond the user agent
-  body_sink sink = {curl, destination, -1, 0};
+// The settings every download of the launcher's own shares.
+void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_slist* headers) {
   curl_easy_setopt(curl, CURLOPT_CURLU, url);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
@@ -112,6 +112,14 @@ int fetch(CURLU* url, const char* destination, const char* user_agent) {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(DOWNLOAD_CHUNK_BYTES));
+}
+
+int fetch(CURLU* url, const char* destination, const char* user_agent) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return 0;
+  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");  // no header beyond the user agent
+  body_sink sink = {curl, destination, -1, 0};
+  set_common_options(curl, url, user_agent, headers);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
 
@@ -124,7 +132,84 @@ int fetch(CURLU* url, const char* destination, const char* user_agent) {
   curl_slist_free_all(headers);
   return result;
 }
+// A range download: the answer is judged by its status and Content-Range before the first byte
+// goes to the sink.
+struct range_state {
+  CURL* curl;
+  uint64_t begin, end, total, received;
+  bool range_seen;  // the final answer's Content-Range was exactly the one asked for
+  bool judged;
+  const range_sink* sink;
+};
+
+size_t range_header(char* line, size_t size, size_t count, void* user) {
+  range_state* state = static_cast<range_state*>(user);
+  size_t bytes = size * count;
+  static const char name[] = "content-range:";
+  if (bytes >= 5 && strncmp(line, "HTTP/", 5) == 0) state->range_seen = false;  // a new answer (a redirect's)
+  if (bytes > sizeof name - 1 && strncasecmp(line, name, sizeof name - 1) == 0) {
+    size_t at = sizeof name - 1;
+    while (at < bytes && (line[at] == ' ' || line[at] == '\t')) ++at;
+    size_t length = bytes - at;
+    while (length > 0 && (line[at + length - 1] == '\n' || line[at + length - 1] == '\r')) --length;
+    state->range_seen = content_range_is(line + at, length, state->begin, state->end, state->total);
+  }
+  return bytes;
+}
+
+size_t range_body(char* data, size_t size, size_t count, void* user) {
+  range_state* state = static_cast<range_state*>(user);
+  size_t bytes = size * count;
+  if (!state->judged) {
+    long status = 0;
+    if (curl_easy_getinfo(state->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 206 ||
+        !state->range_seen) {
+      return 0;
+    }
+    state->judged = true;
+  }
+  if (bytes > state->end - state->begin - state->received) return 0;
+  state->received += bytes;
+  return state->sink->take(state->sink->context, reinterpret_cast<unsigned char*>(data), bytes) ? bytes : 0;
+}
+
+int fetch_range(CURLU* url, const char* user_agent, range_state* state) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return 0;
+  state->curl = curl;
+  char range[48];
+  snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(state->begin),
+           static_cast<unsigned long long>(state->end - 1));
+  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");
+  set_common_options(curl, url, user_agent, headers);
+  curl_easy_setopt(curl, CURLOPT_RANGE, range);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, range_header);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, state);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, range_body);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, state);
+  long status = 0;
+  int result = curl_easy_perform(curl) == CURLE_OK &&
+               curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 206 &&
+               state->judged && state->received == state->end - state->begin;
+  curl_easy_cleanup(curl);
+  curl_slist_free_all(headers);
+  return result;
+}
 }  // namespace
+
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink) {
+  if (begin >= end || end > total) return 0;
+  pthread_once(&g_curl_once, start_curl);
+  utf8_path url_text(url);
+  utf8_path user_agent(k_user_agent);
+  if (!url_text.ok() || !user_agent.ok()) return 0;
+  CURLU* parts = split_https_url(url_text.text);
+  if (parts == nullptr) return 0;
+  range_state state = {nullptr, begin, end, total, 0, false, false, sink};
+  int result = fetch_range(parts, user_agent.text, &state);
+  curl_url_cleanup(parts);
+  return result;
+}
 
 int download_small_once(const wchar_t* url, const wchar_t* destination) {
   pthread_once(&g_curl_once, start_curl);

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "core/text.h"
 #include "transfer/download.h"
 
 namespace {
@@ -96,5 +97,93 @@ done:
   if (session != nullptr) WinHttpCloseHandle(session);
   // Every failure removes the destination, also a file an earlier run left there.
   if (!result) DeleteFileW(destination);
+  return result;
+}
+
+namespace {
+// The answer's Content-Range, as bytes, is exactly the one asked for.
+bool answered_range(HINTERNET request, uint64_t begin, uint64_t end, uint64_t total) {
+  wchar_t text[96];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  char value[96];
+  size_t units = size / sizeof(wchar_t);
+  for (size_t i = 0; i < units; ++i) {
+    if (text[i] > 0x7E) return false;
+    value[i] = static_cast<char>(text[i]);
+  }
+  return content_range_is(value, units, begin, end, total);
+}
+
+int receive_range(HINTERNET request, uint64_t wanted, const range_sink* sink, unsigned char* buffer) {
+  uint64_t received = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!WinHttpReadData(request, buffer, DOWNLOAD_CHUNK_BYTES, &got)) return 0;
+    if (got == 0) return received == wanted;
+    if (got > wanted - received || !sink->take(sink->context, buffer, got)) return 0;
+    received += got;
+  }
+}
+}  // namespace
+
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink) {
+  if (begin >= end || end > total) return 0;
+  wchar_t host[HOST_UNITS];
+  wchar_t path[URL_PATH_UNITS];
+  URL_COMPONENTS parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = HOST_UNITS;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = URL_PATH_UNITS;
+  wchar_t range[80];
+  text_builder header = start_text(range, 80);
+  builder_append(&header, L"Range: bytes=");
+  builder_append_uint(&header, begin, 1);
+  builder_append_char(&header, L'-');
+  builder_append_uint(&header, end - 1, 1);
+
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  unsigned char* buffer = nullptr;
+  int result = 0;
+  DWORD status = 0;
+  DWORD status_size = sizeof status;
+  if (!WinHttpCrackUrl(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
+      parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
+    goto done;
+  }
+  session = WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                        WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session == nullptr) goto done;
+  WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
+  connection = WinHttpConnect(session, host, parts.nPort, 0);
+  if (connection == nullptr) goto done;
+  request = WinHttpOpenRequest(connection, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                               WINHTTP_FLAG_SECURE);
+  if (request == nullptr) goto done;
+  if (!WinHttpSendRequest(request, range, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request, nullptr)) {
+    goto done;
+  }
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
+      status != 206 || !answered_range(request, begin, end, total)) {
+    goto done;
+  }
+  buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
+  if (buffer == nullptr) goto done;
+  result = receive_range(request, end - begin, sink, buffer);
+
+done:
+  free(buffer);
+  if (request != nullptr) WinHttpCloseHandle(request);
+  if (connection != nullptr) WinHttpCloseHandle(connection);
+  if (session != nullptr) WinHttpCloseHandle(session);
   return result;
 }
