@@ -2,8 +2,9 @@
 """Regenerates release/dev.profile from the development keys and release/dev-contents.txt.
 
 The profile trusts dev-release-key.pem and, as its next key, dev-release-key-next.pem, so that
-the tests can check a release signed by a rotated key. Every pinned digest of the development profile is the SHA-256 of a short text kept in
-dev-contents.txt, so tests can write files that carry exactly those digests.
+the tests can check a release signed by a rotated key. Every pinned digest of the development
+profile is the SHA-256 of a short text kept in dev-contents.txt, so tests can write files that
+carry exactly those digests.
 """
 import hashlib
 import pathlib

@@ -59,7 +59,8 @@ string(REGEX REPLACE "\nrelease_key_next_modulus=[0-9a-f]" "\nrelease_key_next_m
 expect_refused(next-key-top-bit "${weak_next}" "key 'release_key_next_modulus': the top bit must be set")
 string(REGEX MATCH "\nrelease_key_modulus=([0-9a-f]+)" current_line "${good}")
 string(REPLACE "${next_modulus_line}" "\nrelease_key_next_modulus=${CMAKE_MATCH_1}" next_is_current "${good}")
-expect_refused(next-key-is-the-release-key "${next_is_current}" "key 'release_key_next_modulus': the next key is the release key")
+expect_refused(next-key-is-the-release-key "${next_is_current}"
+               "key 'release_key_next_modulus': the next key is the release key")
 
 # expect_key_count(<case name> <profile text> <count>): the profile configures and the launcher
 # trusts that many keys.
@@ -82,7 +83,7 @@ function(expect_key_count name text count)
   endif()
   math(EXPR rows_expected "2 * ${count}")  # a modulus and an exponent per key
   if(NOT result EQUAL 0 OR NOT found STREQUAL "${count}" OR NOT row_count EQUAL rows_expected)
-    message(SEND_ERROR "${name}: expected a configured build trusting ${count} key(s); got ${result}, '${found}':\n${err}")
+    message(SEND_ERROR "${name}: expected a build trusting ${count} key(s); got ${result}, '${found}':\n${err}")
   else()
     message(STATUS "${name}: ${count} key(s) as expected")
   endif()
