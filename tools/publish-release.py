@@ -4,13 +4,16 @@ release server serves.
 
   publish-release.py publish CLIENT TREE [--key PEM] [--profile FILE] [--version V]
                      [--launcher FILE] [--package-path PATH] [--min-package-bytes N]
-                     [--compress-level 0-9] [--sequence N | --previous MANIFEST]
+                     [--compress-level 0-9] [--sequence N] [--previous MANIFEST]
+                     [--expires-in DAYS]
   publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
+  publish-release.py profile [--profile FILE] [--next-key PEM] [--promote]
 
 publish checks the client and writes, under TREE (replaced):
-  dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin, and the
+  dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin, the
                                      release number "sequence" when one is given: N, or the
-                                     previous manifest's sequence plus one
+                                     previous manifest's sequence plus one, and "expires",
+                                     DAYS (default 90) from now, in UTC
   dl/Vorna380.release.manifest.sig   RSASSA-PKCS1-v1_5 SHA-256 signature, 384 bytes
   PACKAGE_PATH                       the client as a zip archive of at least 100,000,000 bytes
                                      with "client-integrity.sha256" and "Tarvo.exe" at its root
@@ -24,7 +27,9 @@ and prints the integrity list's digest as its last line.
 
 The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
 match its digest, "Tarvo.exe" must be listed, and each individually published file must have
-the digest that the profile pins for it. The key must be the profile's release key. When the
+the digest that the profile pins for it. The key must be the profile's release key or its next
+key. With --previous, a sequence given with --sequence must be higher than the previous
+manifest's, and a previous manifest without one needs --sequence. When the
 package would be smaller than the minimum, an incompressible filler file,
 data/release-filler.bin, is added to the client and to its list (the client folder is changed;
 the tool owns that name and replaces the file on every run).
@@ -37,16 +42,26 @@ are hard links to the good tree's. KIND is one of
   missing:PATH     the file at PATH (relative to the tree) is left out
   content:PATH     the file at PATH holds other bytes
   sequence:N       the manifest, signed again, carries sequence N (empty N: no sequence)
+  expires:TIME     the manifest, signed again, expires at TIME, YYYY-MM-DDTHH:MM:SSZ, which
+                   may lie in the past (empty TIME: no expiry)
+  resign           the manifest, unchanged, signed again with --key (the next key, say)
   package-garbage  the package is 100,000,000 bytes that are no zip archive; the manifest, signed
                    again, names its size and digest
   package-altered-file
                    Tarvo.exe holds other bytes inside the package; the manifest, signed again,
                    names the new package's size and digest
 
+profile prints the profile (default the development profile) for the next step of a key
+rotation: --next-key PEM (a public key, or a private key of which only the public half is read)
+names that key as the next key, replacing any next key the profile had; --promote makes the
+next key the release key and drops the old one; both together do both, in that order. Every
+other line is kept as it stands.
+
 Only the Python standard library and the openssl command are used.
 """
 
 import argparse
+import datetime
 import hashlib
 import os
 import random
@@ -65,6 +80,10 @@ MINIMUM_LISTED_FILES = 1000
 LIST_NAME = "client-integrity.sha256"
 FILLER = "data/release-filler.bin"
 MANIFEST = "dl/Vorna380.release.manifest"
+DEFAULT_EXPIRES_IN_DAYS = 90
+UTC_TIME = "%Y-%m-%dT%H:%M:%SZ"
+KEY_FIELDS = ("release_key_modulus", "release_key_exponent")
+NEXT_KEY_FIELDS = ("release_key_next_modulus", "release_key_next_exponent")
 
 # Individually published files: path in the client, path on the server, profile key of its pin.
 PUBLISHED = [
@@ -111,16 +130,35 @@ def openssl(*args):
     return subprocess.run(["openssl"] + list(args), check=True, capture_output=True).stdout
 
 
+def public_half(key, public_allowed=False):
+    """The key's modulus (lower-case hex) and exponent (6 hex digits), as the profile has them;
+    with public_allowed, key may also be a public key alone."""
+    for extra in ([], ["-pubin"]) if public_allowed else ([],):
+        try:
+            modulus = openssl("rsa", *extra, "-in", key, "-noout", "-modulus").decode().strip().split("=", 1)[1]
+            text = openssl("rsa", *extra, "-in", key, "-noout", "-text").decode()
+            break
+        except (subprocess.CalledProcessError, IndexError):
+            continue
+    else:
+        kind = "public or private" if public_allowed else "private"
+        refuse("%s is not an RSA %s key that openssl can read" % (key, kind))
+    exponent = int(re.search(r"^(?:publicExponent|Exponent): (\d+)", text, re.M).group(1))
+    return modulus.lower(), "%06x" % exponent
+
+
+def profile_keys(profile):
+    """The public keys the profile trusts: its release key, then its next key when it has one."""
+    keys = [(profile[KEY_FIELDS[0]].lower(), profile[KEY_FIELDS[1]].lower())]
+    if NEXT_KEY_FIELDS[0] in profile or NEXT_KEY_FIELDS[1] in profile:
+        keys.append((profile.get(NEXT_KEY_FIELDS[0], "").lower(), profile.get(NEXT_KEY_FIELDS[1], "").lower()))
+    return keys
+
+
 def check_key(key, profile):
-    try:
-        modulus = openssl("rsa", "-in", key, "-noout", "-modulus").decode().strip().split("=", 1)[1]
-        text = openssl("rsa", "-in", key, "-noout", "-text").decode()
-    except (subprocess.CalledProcessError, IndexError):
-        refuse("%s is not an RSA private key that openssl can read" % key)
-    exponent = int(re.search(r"publicExponent: (\d+)", text).group(1))
-    if modulus.lower() != profile["release_key_modulus"].lower() or \
-            "%06x" % exponent != profile["release_key_exponent"].lower():
-        refuse("the key %s is not the release key of the profile (modulus or exponent differ)" % key)
+    if public_half(key) not in profile_keys(profile):
+        refuse("the key %s is neither the release key nor the next key of the profile "
+               "(modulus or exponent differ)" % key)
 
 
 def sign(key, manifest_path):
@@ -222,7 +260,7 @@ def write_package(client, entries, package, minimum, level):
 
 
 def manifest_text(values):
-    keys = MANIFEST_KEYS + (["sequence"] if values.get("sequence") else [])
+    keys = MANIFEST_KEYS + [key for key in ("sequence", "expires") if values.get(key)]
     return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in keys)).encode()
 
 
@@ -233,15 +271,50 @@ def check_sequence(text):
 
 
 def release_sequence(args):
-    """The sequence to publish: explicit, the previous manifest's plus one, or none."""
-    if args.sequence is not None:
-        return check_sequence(args.sequence)
+    """The sequence to publish: explicit, the previous manifest's plus one, or none. Once the
+    previous release is numbered, the next one is numbered higher."""
+    previous = None
     if args.previous:
         previous = read_manifest(args.previous).get("sequence")
-        if not previous:
+        if previous is not None:
+            previous = int(check_sequence(previous))
+    if args.sequence is not None:
+        sequence = check_sequence(args.sequence)
+        if previous is not None and int(sequence) <= previous:
+            refuse("the sequence %s is not higher than the previous manifest's %d: launchers that installed "
+                   "it would refuse this release" % (sequence, previous))
+        return sequence
+    if args.previous:
+        if previous is None:
             refuse("the previous manifest %s has no sequence: give --sequence" % args.previous)
-        return check_sequence(str(int(check_sequence(previous)) + 1))
+        return check_sequence(str(previous + 1))
     return ""
+
+
+def parse_utc_time(text):
+    """The datetime of YYYY-MM-DDTHH:MM:SSZ exactly, as the launcher reads it, or None."""
+    if not re.fullmatch(r"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z", text):
+        return None
+    try:
+        return datetime.datetime.strptime(text, UTC_TIME).replace(tzinfo=datetime.timezone.utc)
+    except ValueError:
+        return None
+
+
+def release_expiry(days):
+    """The expiry time, days from now; a release that would already have expired is refused."""
+    now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+    if days < 1:
+        refuse("--expires-in must be at least 1 day: the release would expire before launchers see it")
+    try:
+        expires = now + datetime.timedelta(days=days)
+    except OverflowError:
+        expires = None
+    if expires is None or expires.year > 9999:
+        refuse("--expires-in %d ends after the year 9999" % days)
+    if expires <= now:
+        refuse("the release would already have expired at %s" % expires.strftime(UTC_TIME))
+    return expires.strftime(UTC_TIME)
 
 
 def resign(key, manifest, values):
@@ -296,6 +369,7 @@ def publish(args):
     check_key(args.key, profile)
     version = args.version
     sequence = release_sequence(args)
+    expires = release_expiry(args.expires_in)
     if not version or len(version.encode()) > 64 or any(c in version for c in "\r\n\0"):
         refuse("the version must be 1 to 64 bytes on one line")
     if args.min_package_bytes < MINIMUM_PACKAGE_BYTES:
@@ -334,12 +408,13 @@ def publish(args):
         "launcher_url": origin + "dl/Vorna380-Launcher.exe",
         "launcher_sha256": sha256_file(launcher),
         "sequence": sequence,
+        "expires": expires,
     }
     manifest = os.path.join(tree, *MANIFEST.split("/"))
     with open(manifest, "wb") as out:
         out.write(manifest_text(values))
     sign(args.key, manifest)
-    print("release %s: %s" % (version, tree))
+    print("release %s: %s (expires %s)" % (version, tree, expires))
     print("package: %s (%s bytes)" % (package, values["package_size"]))
     print(values["integrity_sha256"])
 
@@ -385,17 +460,53 @@ def variant(args):
             else:
                 values["package_sha256"] = hashlib.sha256(b"not the package").hexdigest()
             resign(args.key, manifest, values)
-        elif name in ("sequence", "package-garbage", "package-altered-file"):
+        elif name in ("sequence", "expires", "resign", "package-garbage", "package-altered-file"):
             check_key(args.key, read_profile(args.profile))
             values = read_manifest(manifest)
             if name == "sequence":
                 values["sequence"] = check_sequence(path) if path else ""
+            elif name == "expires":
+                if path and parse_utc_time(path) is None:
+                    refuse("expires:%s is not a time YYYY-MM-DDTHH:MM:SSZ" % path)
+                values["expires"] = path
+            elif name == "resign":
+                pass
             else:
                 replace_package(tree, values, garbage_package if name == "package-garbage" else altered_file_package)
             resign(args.key, manifest, values)
         else:
             refuse("unknown --break %s" % kind)
     print("variant (%s): %s" % (", ".join(args.breaks), tree))
+
+
+def next_profile(args):
+    """Prints the profile with the next key named (--next-key) and/or promoted (--promote)."""
+    profile = read_profile(args.profile)
+    if not args.next_key and not args.promote:
+        refuse("profile: give --next-key PEM, --promote, or both")
+    with open(args.profile, encoding="utf-8") as source:
+        lines = source.read().splitlines()
+    values = {}
+    if args.promote:
+        if NEXT_KEY_FIELDS[0] not in profile or NEXT_KEY_FIELDS[1] not in profile:
+            refuse("the profile %s has no next key to promote" % args.profile)
+        values = {KEY_FIELDS[0]: profile[NEXT_KEY_FIELDS[0]], KEY_FIELDS[1]: profile[NEXT_KEY_FIELDS[1]]}
+    current = (values.get(KEY_FIELDS[0], profile[KEY_FIELDS[0]]).lower(),
+               values.get(KEY_FIELDS[1], profile[KEY_FIELDS[1]]).lower())
+    if args.next_key:
+        half = public_half(args.next_key, public_allowed=True)
+        if half == current:
+            refuse("the key %s is already the release key" % args.next_key)
+        values.update(zip(NEXT_KEY_FIELDS, half))
+    out = []
+    for line in lines:
+        key = line.partition("=")[0] if "=" in line and not line.lstrip().startswith("#") else None
+        if key in NEXT_KEY_FIELDS:
+            continue  # written again after the release key, or dropped
+        out.append("%s=%s" % (key, values[key]) if key in values else line)
+        if key == KEY_FIELDS[1]:
+            out.extend("%s=%s" % (field, values[field]) for field in NEXT_KEY_FIELDS if field in values)
+    sys.stdout.write("\n".join(out) + "\n")
 
 
 def main():
@@ -411,19 +522,26 @@ def main():
                       help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)
     made.add_argument("--compress-level", type=int, default=6, choices=range(10),
                       help="deflate level of the client files, 0 to store them (default 6)")
-    numbered = made.add_mutually_exclusive_group()
-    numbered.add_argument("--sequence", help="release number, 1 to 19 digits; must grow from release to release")
-    numbered.add_argument("--previous", metavar="MANIFEST",
-                          help="the previous release's manifest: publish its sequence plus one")
+    made.add_argument("--sequence", help="release number, 1 to 19 digits; must grow from release to release")
+    made.add_argument("--previous", metavar="MANIFEST",
+                      help="the previous release's manifest: publish its sequence plus one, or check "
+                           "that --sequence is higher")
+    made.add_argument("--expires-in", type=int, default=DEFAULT_EXPIRES_IN_DAYS, metavar="DAYS",
+                      help="the manifest expires DAYS from now, at least 1 (default %d)" % DEFAULT_EXPIRES_IN_DAYS)
     broken = commands.add_parser("variant", help="make a deliberately broken copy of a published tree")
     broken.add_argument("good", help="a tree made by publish")
     broken.add_argument("tree", help="output tree (replaced)")
     broken.add_argument("--break", dest="breaks", action="append", required=True, metavar="KIND")
+    rotation = commands.add_parser("profile", help="print the profile for the next step of a key rotation")
+    rotation.add_argument("--next-key", metavar="PEM",
+                          help="the next key: its public key, or its private key (only the public half is used)")
+    rotation.add_argument("--promote", action="store_true", help="the next key becomes the release key")
     for sub in (made, broken):
         sub.add_argument("--key", default=DEFAULT_KEY, help="release private key (default the development key)")
+    for sub in (made, broken, rotation):
         sub.add_argument("--profile", default=DEFAULT_PROFILE, help="release profile (default release/dev.profile)")
     args = parser.parse_args()
-    publish(args) if args.command == "publish" else variant(args)
+    {"publish": publish, "variant": variant, "profile": next_profile}[args.command](args)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,10 @@
 // Sleeps at least this long (interruptions are resumed).
 void os_sleep_ms(uint32_t milliseconds);
 
+// The system clock: 100-ns intervals since 1601-01-01 (UTC), leap seconds not counted; 0 when
+// it cannot be read.
+uint64_t os_system_time_1601();
+
 // A thread running run(context). Whoever starts one ends it with exactly one of
 // os_thread_join or os_thread_detach.
 struct os_thread;

@@ -27,6 +27,14 @@ void os_sleep_ms(uint32_t milliseconds) {
   }
 }
 
+uint64_t os_system_time_1601() {
+  // 100-ns intervals from 1601-01-01 to 1970-01-01, so times compare as on Windows.
+  constexpr uint64_t EPOCH_1601_TO_1970 = 116444736000000000ULL;
+  timespec now;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec < 0) return 0;
+  return EPOCH_1601_TO_1970 + static_cast<uint64_t>(now.tv_sec) * 10000000ULL + static_cast<uint64_t>(now.tv_nsec) / 100;
+}
+
 // Shared by the thread and its starter: whichever lets go last frees it, so a thread left
 // running after a join that timed out never touches freed memory.
 struct os_thread {

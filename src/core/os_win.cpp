@@ -7,6 +7,12 @@
 
 void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
+uint64_t os_system_time_1601() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 // Shared by the thread and its starter: whichever lets go last frees it, so a thread left
 // running after a join that timed out never touches freed memory.
 struct os_thread {

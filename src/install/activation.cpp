@@ -67,7 +67,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
     return 0;
   } else {
     wchar_t name[ROLLBACK_NAME_UNITS];
-    rollback_name(system_time_1601(), own_process_id(), name);
+    rollback_name(os_system_time_1601(), own_process_id(), name);
     join_path(rollback, g_root, name);
     if (!move_directory_with_retry(g_client, rollback, L"Mise en securite de l'ancien client impossible",
                                    &activation_error)) {

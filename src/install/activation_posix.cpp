@@ -11,9 +11,6 @@
 #include "install/platform.h"
 
 namespace {
-// 100-ns intervals from 1601-01-01 to 1970-01-01, so rollback names sort as on Windows.
-constexpr uint64_t EPOCH_1601_TO_1970 = 116444736000000000ULL;
-
 void sync_path(const char* path, int flags) {
   int fd = open(path, O_RDONLY | O_CLOEXEC | flags);
   if (fd < 0) return;
@@ -87,12 +84,6 @@ int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error) {
 }
 
 int error_means_missing(uint32_t error) { return error == ENOENT; }
-
-uint64_t system_time_1601() {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return EPOCH_1601_TO_1970 + static_cast<uint64_t>(now.tv_sec) * 10000000ULL + static_cast<uint64_t>(now.tv_nsec) / 100;
-}
 
 uint32_t own_process_id() { return static_cast<uint32_t>(getpid()); }
 

@@ -25,12 +25,6 @@ int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error) {
 
 int error_means_missing(uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-uint64_t system_time_1601() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
 uint32_t own_process_id() { return GetCurrentProcessId(); }
 
 uint32_t conversion_error() { return GetLastError(); }

@@ -20,6 +20,7 @@
 #include "trust/digest.h"
 #include "trust/manifest.h"
 #include "trust/signature.h"
+#include "trust/utc_time.h"
 
 namespace {
 constexpr size_t URL_UNITS = 2048;
@@ -29,6 +30,8 @@ const wchar_t k_manifest_download_failed[] = L"Impossible de telecharger le mani
 const wchar_t k_signature_invalid[] = L"La signature de la release est invalide. Installation bloquee.";
 const wchar_t k_older_release[] =
     L"Cette release est plus ancienne que celle deja installee. Installation bloquee.";
+const wchar_t k_expired_release[] =
+    L"Cette release a expire. Verifiez la date et l'heure de l'ordinateur. Installation bloquee.";
 const wchar_t k_disk_space[] =
     L"Espace disque insuffisant. Il faut environ 6 Go libres pour installer ou reparer Vorna380.";
 
@@ -60,6 +63,20 @@ int ready_ending(const wchar_t* text, int update_mark) {
   return 1;
 }
 
+void journal_expired_release(int64_t expires, int64_t now) {
+  wchar_t time[UTC_TIME_UNITS];
+  wchar_t line[LINE_UNITS];
+  text_builder text = start_text(line, LINE_UNITS);
+  builder_append(&text, L"Release servie valable jusqu'au ");
+  format_utc_time(expires, time);
+  builder_append(&text, time);
+  builder_append(&text, L", horloge de l'ordinateur a ");
+  format_utc_time(now, time);
+  builder_append(&text, time);
+  builder_append(&text, L" (UTC).");
+  write_log(line);
+}
+
 // Downloads and checks the signed manifest into s_manifest: 1 on success, else the ending (0).
 int load_manifest() {
   wchar_t url[URL_UNITS];
@@ -78,7 +95,13 @@ int load_manifest() {
               parse_manifest(manifest, &s_manifest);
   free(manifest);
   free(signature);
-  return valid ? 1 : error_ending(k_signature_invalid);
+  if (!valid) return error_ending(k_signature_invalid);
+  int64_t now = 0;
+  if (manifest_expired(&s_manifest, &now)) {
+    journal_expired_release(s_manifest.expires, now);
+    return error_ending(k_expired_release);
+  }
+  return 1;
 }
 
 // stored 0: the mark could not be read.

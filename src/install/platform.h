@@ -12,8 +12,7 @@ int move_error_is_retryable(uint32_t error);
 int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error);
 // Errors of examine_entry that mean nothing is at the path.
 int error_means_missing(uint32_t error);
-// Current time in 100-ns intervals since 1601 (UTC), and this process's ID.
-uint64_t system_time_1601();
+// This process's ID.
 uint32_t own_process_id();
 // Error code for a version that does not convert to UTF-8.
 uint32_t conversion_error();

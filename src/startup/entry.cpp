@@ -27,7 +27,8 @@ int run_release_check(const wchar_t* manifest_path, const wchar_t* signature_pat
       verify_release_signature(reinterpret_cast<const unsigned char*>(manifest_text), manifest_length,
                                reinterpret_cast<const unsigned char*>(signature), signature_length) &&
       parse_manifest(manifest_text, manifest)) {
-    result = 0;
+    int64_t now = 0;
+    result = manifest_expired(manifest, &now) ? 2 : 0;
   }
   free(manifest_text);
   free(signature);

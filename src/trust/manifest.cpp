@@ -3,10 +3,13 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/os.h"
 #include "core/text.h"
 #include "release_profile.h"
+#include "trust/utc_time.h"
 
 namespace {
+constexpr int64_t SECONDS_1601_TO_1970 = 11644473600;
 const char k_magic[] = "VORNA380-RELEASE-V1\n";
 
 int begins_with(const wchar_t* text, const wchar_t* prefix) {
@@ -79,6 +82,14 @@ int parse_sequence(const char* text, uint64_t* sequence) {
   *sequence = number;
   return number >= 1;
 }
+
+// An absent "expires" leaves NO_EXPIRY; a present one must be a well-formed UTC time.
+int parse_expiry(const char* text, int64_t* expires) {
+  size_t bytes = 0;
+  const char* value = find_manifest_value(text, "expires", &bytes);
+  *expires = NO_EXPIRY;
+  return value == nullptr || parse_utc_time(value, bytes, expires);
+}
 }  // namespace
 
 int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, const char* key) {
@@ -108,7 +119,7 @@ int parse_manifest(const char* text, release_manifest* manifest) {
   const wchar_t* end = nullptr;
   manifest->package_size = parse_unsigned(size_text, &end);
   if (manifest->package_size <= 99999999 || *end != L'\0') return 0;
-  if (!parse_sequence(text, &manifest->sequence)) return 0;
+  if (!parse_sequence(text, &manifest->sequence) || !parse_expiry(text, &manifest->expires)) return 0;
   if (!begins_with(manifest->package_url, VORNA380_RELEASE_ORIGIN)) return 0;
   if (!begins_with(manifest->launcher_url, VORNA380_RELEASE_ORIGIN)) return 0;
   if (!valid_hex64(manifest->package_sha256) || !valid_hex64(manifest->integrity_sha256) ||
@@ -116,4 +127,13 @@ int parse_manifest(const char* text, release_manifest* manifest) {
     return 0;
   }
   return wcscmp(manifest->game_executable, L"Tarvo.exe") == 0;
+}
+
+int manifest_expired_at(const release_manifest* manifest, int64_t now) { return now > manifest->expires; }
+
+int manifest_expired(const release_manifest* manifest, int64_t* now) {
+  // A clock that cannot be read counts as late as can be: every expiring manifest is refused.
+  uint64_t ticks = os_system_time_1601();
+  *now = ticks == 0 ? INT64_MAX : static_cast<int64_t>(ticks / 10000000) - SECONDS_1601_TO_1970;
+  return manifest_expired_at(manifest, *now);
 }

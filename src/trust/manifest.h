@@ -18,7 +18,10 @@ struct release_manifest {
   wchar_t launcher_url[2048];
   wchar_t launcher_sha256[65];
   uint64_t sequence;  // release number from the optional "sequence" key; 0 when absent
+  int64_t expires;    // last second of the release's life (optional "expires"); NO_EXPIRY when absent
 };
+
+constexpr int64_t NO_EXPIRY = INT64_MAX;
 
 // 1 when text (zero-terminated, exactly the signed bytes) is an acceptable manifest and
 // every field of the record is filled.
@@ -33,3 +36,10 @@ int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, cons
 
 // 1 when text is exactly 64 lower-case hexadecimal digits.
 int valid_hex64(const wchar_t* text);
+
+// 1 when the manifest names an expiry time and now (seconds since 1970 UTC) lies past it; the
+// named second itself still belongs to the release's life. There is no allowance for a clock
+// that runs fast: releases are published to expire days ahead.
+int manifest_expired_at(const release_manifest* manifest, int64_t now);
+// The same against the system clock, whose reading is left in *now for the journal.
+int manifest_expired(const release_manifest* manifest, int64_t* now);

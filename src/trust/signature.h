@@ -1,4 +1,5 @@
-// The detached signature over a release manifest, checked against the built-in release key.
+// The detached signature over a release manifest, checked against the release keys built in
+// from the release profile: its release key and, while keys are being rotated, the next one.
 #pragma once
 
 #include <cstddef>
@@ -7,11 +8,14 @@
 constexpr uint32_t SIGNATURE_LIMIT = 4096;
 constexpr uint32_t SIGNATURE_BYTES = 384;
 
-// 1 when signature is a 384-byte RSASSA-PKCS1-v1_5 SHA-256 signature of the data under the
-// built-in release key.
+// 1 when signature is a 384-byte RSASSA-PKCS1-v1_5 SHA-256 signature of the data under any
+// of the built-in release keys.
 int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,
                              uint32_t signature_length);
 
-// The 411-byte RSAPUBLICBLOB form of the release key.
+// The built-in release keys: 1, or 2 when the profile names a next key (index 1).
+size_t release_key_count();
+
+// The 411-byte RSAPUBLICBLOB form of the built-in release key at index.
 constexpr size_t RELEASE_KEY_BLOB_BYTES = 411;
-void build_release_key_blob(unsigned char blob[RELEASE_KEY_BLOB_BYTES]);
+void build_release_key_blob(size_t index, unsigned char blob[RELEASE_KEY_BLOB_BYTES]);

@@ -4,14 +4,11 @@
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
-#include "trust/digest.h"
-#include "trust/signature.h"
+#include "trust/platform.h"
 
 namespace {
 // The public key taken from the same 411-byte blob the Windows build imports.
-EVP_PKEY* import_release_key() {
-  unsigned char blob[RELEASE_KEY_BLOB_BYTES];
-  build_release_key_blob(blob);
+EVP_PKEY* import_key_blob(const unsigned char* blob) {
   EVP_PKEY* key = nullptr;
   BIGNUM* exponent = BN_bin2bn(blob + 24, 3, nullptr);
   BIGNUM* modulus = BN_bin2bn(blob + 27, 384, nullptr);
@@ -33,19 +30,16 @@ EVP_PKEY* import_release_key() {
 }
 }  // namespace
 
-int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,
-                             uint32_t signature_length) {
-  if (signature_length != SIGNATURE_BYTES) return 0;
-  unsigned char digest[DIGEST_BYTES];
-  if (!sha256_bytes(data, data_length, digest)) return 0;
-  EVP_PKEY* key = import_release_key();
+int verify_digest_signature(const unsigned char digest[32], const unsigned char* signature, uint32_t signature_length,
+                            const unsigned char* key_blob) {
+  EVP_PKEY* key = import_key_blob(key_blob);
   if (key == nullptr) return 0;
   int result = 0;
   EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
   if (context != nullptr && EVP_PKEY_verify_init(context) == 1 &&
       EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1 &&
       EVP_PKEY_CTX_set_signature_md(context, EVP_sha256()) == 1) {
-    result = EVP_PKEY_verify(context, signature, signature_length, digest, sizeof digest) == 1;
+    result = EVP_PKEY_verify(context, signature, signature_length, digest, 32) == 1;
   }
   EVP_PKEY_CTX_free(context);
   EVP_PKEY_free(key);

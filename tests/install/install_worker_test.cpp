@@ -32,6 +32,7 @@ const char k_imported[] = "Launcher importe. Client officiel valide. Pret a joue
 const char k_no_manifest[] = "Impossible de telecharger le manifeste de securite.";
 const char k_bad_signature[] = "La signature de la release est invalide. Installation bloquee.";
 const char k_older[] = "Cette release est plus ancienne que celle deja installee. Installation bloquee.";
+const char k_expired[] = "Cette release a expire. Verifiez la date et l'heure de l'ordinateur. Installation bloquee.";
 const char k_no_space[] = "Espace disque insuffisant. Il faut environ 6 Go libres pour installer ou reparer Vorna380.";
 const char k_download_failed[] = "Le telechargement du client a echoue.";
 const char k_package_bad[] = "Package altere, incomplet ou de taille incorrecte. Installation bloquee.";
@@ -347,6 +348,31 @@ TEST_F(InstallWorker, UnusableManifestEndsTheRunWithNothingChanged) {
     EXPECT_EQ(said, (lines{k_manifest, f.ending})) << f.name;
     EXPECT_TRUE(disk_state() == before) << f.name;
   }
+}
+
+// The served release expired long ago: refused with both times journalled, nothing changed on
+// disk. The same release signed by the profile's next key is trusted.
+TEST_F(InstallWorker, ExpiredReleaseIsRefusedAndOneSignedByTheNextKeyIsTrusted) {
+  ASSERT_TRUE(link_or_copy_tree(fixture_path(L"releases/client/Client"), client));
+  std::map<std::wstring, std::string> before = disk_state();
+  ASSERT_TRUE(serve_release(L"expired"));
+  lines said;
+  size_t from = 0;
+  ASSERT_FALSE(run(&said, &from)) << journal_text();
+  EXPECT_EQ(said, (lines{k_manifest, k_expired}));
+  static const std::regex both_times(
+      "Release servie valable jusqu'au 2001-02-03T04:05:06Z, horloge de l'ordinateur a "
+      "2[0-9]{3}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z \\(UTC\\)\\.");
+  std::vector<std::string> all = journal.messages();
+  EXPECT_EQ(std::count_if(all.begin() + from, all.end(),
+                          [](const std::string& line) { return std::regex_match(line, both_times); }),
+            1)
+      << journal_text();
+  EXPECT_TRUE(disk_state() == before);
+
+  ASSERT_TRUE(serve_release(L"next-key"));
+  ASSERT_TRUE(run(&said)) << journal_text();
+  EXPECT_EQ(said, with(k_to_installed, {k_valid}));
 }
 
 // Packages that fail after the download, each run on what the one before left.

@@ -1,4 +1,5 @@
-# Checks that broken release profiles stop the configure step with a message naming the key.
+# Checks that broken release profiles stop the configure step with a message naming the key,
+# and that a profile with one release key or with a next key as well builds in as many keys.
 # Run as: cmake -DSOURCE_DIR=... -DWORK_DIR=... -P profile_check.cmake
 include("${SOURCE_DIR}/cmake/ReleaseProfile.cmake")
 file(READ "${SOURCE_DIR}/release/dev.profile" good)
@@ -43,3 +44,50 @@ string(REGEX REPLACE "\nrelease_key_modulus=.." "\nrelease_key_modulus=" short_m
 expect_refused(short-modulus "${short_modulus}" "key 'release_key_modulus'")
 string(REGEX REPLACE "\norigin_host=[^\n]+" "\norigin_host=https://example.test/" bad_host "${good}")
 expect_refused(origin-with-scheme "${bad_host}" "key 'origin_host'")
+
+string(REGEX MATCH "\nrelease_key_next_modulus=[0-9a-f]+" next_modulus_line "${good}")
+string(REGEX MATCH "\nrelease_key_next_exponent=[0-9a-f]+" next_exponent_line "${good}")
+if(next_modulus_line STREQUAL "" OR next_exponent_line STREQUAL "")
+  message(FATAL_ERROR "the development profile is expected to name a next key")
+endif()
+string(REPLACE "${next_exponent_line}" "" next_without_exponent "${good}")
+expect_refused(next-key-without-exponent "${next_without_exponent}" "key 'release_key_next_exponent': missing key")
+string(REPLACE "${next_modulus_line}" "" next_without_modulus "${good}")
+expect_refused(next-key-without-modulus "${next_without_modulus}" "key 'release_key_next_modulus': missing key")
+expect_refused(repeated-next-key "${good}${next_modulus_line}\n" "key 'release_key_next_modulus': repeated key")
+string(REGEX REPLACE "\nrelease_key_next_modulus=[0-9a-f]" "\nrelease_key_next_modulus=7" weak_next "${good}")
+expect_refused(next-key-top-bit "${weak_next}" "key 'release_key_next_modulus': the top bit must be set")
+string(REGEX MATCH "\nrelease_key_modulus=([0-9a-f]+)" current_line "${good}")
+string(REPLACE "${next_modulus_line}" "\nrelease_key_next_modulus=${CMAKE_MATCH_1}" next_is_current "${good}")
+expect_refused(next-key-is-the-release-key "${next_is_current}"
+               "key 'release_key_next_modulus': the next key is the release key")
+
+# expect_key_count(<case name> <profile text> <count>): the profile configures and the launcher
+# trusts that many keys.
+function(expect_key_count name text count)
+  set(profile "${WORK_DIR}/${name}.profile")
+  file(WRITE "${profile}" "${text}")
+  execute_process(
+    COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/${name}-build"
+            -DVORNA380_RELEASE_PROFILE=${profile} -DVORNA380_TESTS=OFF
+    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  set(header "${WORK_DIR}/${name}-build/generated/release_profile.h")
+  set(found "")
+  set(row_count 0)
+  if(EXISTS "${header}")
+    file(READ "${header}" generated)
+    string(REGEX MATCH "#define VORNA380_RELEASE_KEY_COUNT ([0-9]+)" found "${generated}")
+    set(found "${CMAKE_MATCH_1}")
+    string(REGEX MATCHALL "\n    {0x" rows "${generated}")
+    list(LENGTH rows row_count)
+  endif()
+  math(EXPR rows_expected "2 * ${count}")  # a modulus and an exponent per key
+  if(NOT result EQUAL 0 OR NOT found STREQUAL "${count}" OR NOT row_count EQUAL rows_expected)
+    message(SEND_ERROR "${name}: expected a build trusting ${count} key(s); got ${result}, '${found}':\n${err}")
+  else()
+    message(STATUS "${name}: ${count} key(s) as expected")
+  endif()
+endfunction()
+string(REPLACE "${next_modulus_line}${next_exponent_line}" "" one_key "${good}")
+expect_key_count(one-key "${one_key}" 1)
+expect_key_count(with-next-key "${good}" 2)

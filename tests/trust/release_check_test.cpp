@@ -36,6 +36,17 @@ TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
       << "signed as a whole, parsed up to the zero byte";
   EXPECT_EQ(verify_release(trust_file(L"sequence6.manifest"), trust_file(L"sequence6.manifest.sig")), 0)
       << "with a release number";
+  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"release.manifest.next-key.sig")), 0)
+      << "signed by the profile's next key";
+  EXPECT_EQ(verify_release(trust_file(L"future.manifest"), trust_file(L"future.manifest.sig")), 0)
+      << "expiring at the end of the year 9999";
+}
+
+TEST(VerifyReleaseMode, RefusesExpiredManifests) {
+  EXPECT_EQ(verify_release(trust_file(L"expired.manifest"), trust_file(L"expired.manifest.sig")), 2)
+      << "expired in 2001";
+  EXPECT_EQ(verify_release(trust_file(L"no-such-day.manifest"), trust_file(L"no-such-day.manifest.sig")), 2)
+      << "an expiry time on a day that does not exist";
 }
 
 TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {

@@ -1,5 +1,5 @@
 // The release signature check against signatures made by the openssl tool at build time, and
-// the built-in key blob against the development key as openssl reads it.
+// the built-in key blobs against the development keys as openssl reads them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -53,8 +53,17 @@ TEST_F(ReleaseSignature, AcceptsTheDevelopmentKeySignature) {
   EXPECT_EQ(verify(fixture(L"limit.manifest"), fixture(L"limit.manifest.sig")), 1) << "a full 1 MiB manifest";
 }
 
+TEST_F(ReleaseSignature, AcceptsTheNextKeyOfTheProfile) {
+  const std::string next = fixture(L"release.manifest.next-key.sig");
+  ASSERT_EQ(next.size(), 384u);
+  ASSERT_NE(next, signature);
+  EXPECT_EQ(verify(manifest, next), 1);
+  EXPECT_EQ(verify(manifest + "\n", next), 0) << "a line feed added after signing";
+  EXPECT_EQ(verify(fixture(L"wrong-game.manifest"), next), 0) << "the next key's signature of other data";
+}
+
 TEST_F(ReleaseSignature, RefusesOtherSchemesAndKeys) {
-  EXPECT_EQ(verify(manifest, fixture(L"release.manifest.other-key.sig")), 0) << "another 3072-bit key";
+  EXPECT_EQ(verify(manifest, fixture(L"release.manifest.other-key.sig")), 0) << "a 3072-bit key outside the profile";
   EXPECT_EQ(verify(manifest, fixture(L"release.manifest.pss.sig")), 0) << "PSS padding";
   EXPECT_EQ(verify(manifest, fixture(L"release.manifest.sha1.sig")), 0) << "SHA-1";
   EXPECT_EQ(verify(manifest, fixture(L"wrong-game.manifest.sig")), 0) << "signature of other data";
@@ -106,23 +115,28 @@ TEST_F(ReleaseSignature, BytesAfterAZeroByteAreSigned) {
   EXPECT_EQ(std::wstring(record.version), L"2024.11.3-dev");
 }
 
-TEST(ReleaseKeyBlob, MatchesTheDevelopmentKeyAsOpensslReadsIt) {
-  unsigned char blob[RELEASE_KEY_BLOB_BYTES + 8];
-  for (unsigned char& b : blob) b = 0xA5;
-  build_release_key_blob(blob);
-  EXPECT_EQ(RELEASE_KEY_BLOB_BYTES, 411u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob), 4), "RSA1");
-  EXPECT_EQ(le32(blob), 0x31415352u);
-  std::string bits = fixture(L"dev-bits.txt");
-  ASSERT_FALSE(bits.empty());
-  EXPECT_EQ(le32(blob + 4), static_cast<uint32_t>(std::stoul(bits)));
-  EXPECT_EQ(le32(blob + 4), 3072u);
-  EXPECT_EQ(le32(blob + 8), 3u) << "exponent length";
-  EXPECT_EQ(le32(blob + 12), 384u) << "modulus length";
-  EXPECT_EQ(le32(blob + 16), 0u) << "no primes in a public blob";
-  EXPECT_EQ(le32(blob + 20), 0u);
-  EXPECT_EQ(hex_of(blob + 24, 3), fixture(L"dev-exponent.hex"));
-  EXPECT_EQ(hex_of(blob + 27, 384), fixture(L"dev-modulus.hex"));
-  EXPECT_GE(blob[27], 0x80) << "big-endian: the top bit of a 3072-bit modulus comes first";
-  for (size_t i = RELEASE_KEY_BLOB_BYTES; i < sizeof blob; ++i) EXPECT_EQ(blob[i], 0xA5) << "written past 411 bytes";
+TEST(ReleaseKeyBlob, MatchesTheDevelopmentKeysAsOpensslReadsThem) {
+  ASSERT_EQ(release_key_count(), 2u) << "the development profile names a next key";
+  const wchar_t* prefixes[] = {L"dev", L"dev-next"};
+  for (size_t index = 0; index < 2; ++index) {
+    const std::wstring prefix = prefixes[index];
+    unsigned char blob[RELEASE_KEY_BLOB_BYTES + 8];
+    for (unsigned char& b : blob) b = 0xA5;
+    build_release_key_blob(index, blob);
+    EXPECT_EQ(RELEASE_KEY_BLOB_BYTES, 411u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob), 4), "RSA1");
+    EXPECT_EQ(le32(blob), 0x31415352u);
+    std::string bits = fixture(prefix + L"-bits.txt");
+    ASSERT_FALSE(bits.empty());
+    EXPECT_EQ(le32(blob + 4), static_cast<uint32_t>(std::stoul(bits)));
+    EXPECT_EQ(le32(blob + 4), 3072u);
+    EXPECT_EQ(le32(blob + 8), 3u) << "exponent length";
+    EXPECT_EQ(le32(blob + 12), 384u) << "modulus length";
+    EXPECT_EQ(le32(blob + 16), 0u) << "no primes in a public blob";
+    EXPECT_EQ(le32(blob + 20), 0u);
+    EXPECT_EQ(hex_of(blob + 24, 3), fixture(prefix + L"-exponent.hex")) << to_utf8(prefix);
+    EXPECT_EQ(hex_of(blob + 27, 384), fixture(prefix + L"-modulus.hex")) << to_utf8(prefix);
+    EXPECT_GE(blob[27], 0x80) << "big-endian: the top bit of a 3072-bit modulus comes first";
+    for (size_t i = RELEASE_KEY_BLOB_BYTES; i < sizeof blob; ++i) EXPECT_EQ(blob[i], 0xA5) << "written past 411 bytes";
+  }
 }
