@@ -37,6 +37,8 @@ are hard links to the good tree's. KIND is one of
   missing:PATH     the file at PATH (relative to the tree) is left out
   content:PATH     the file at PATH holds other bytes
   sequence:N       the manifest, signed again, carries sequence N (empty N: no sequence)
+  package-url:PATH the manifest, signed again, names the package at PATH on the same origin
+                   (the package stays where it was; the test serves it there)
   package-garbage  the package is 100,000,000 bytes that are no zip archive; the manifest, signed
                    again, names its size and digest
   package-altered-file
@@ -385,11 +387,13 @@ def variant(args):
             else:
                 values["package_sha256"] = hashlib.sha256(b"not the package").hexdigest()
             resign(args.key, manifest, values)
-        elif name in ("sequence", "package-garbage", "package-altered-file"):
+        elif name in ("sequence", "package-url", "package-garbage", "package-altered-file"):
             check_key(args.key, read_profile(args.profile))
             values = read_manifest(manifest)
             if name == "sequence":
                 values["sequence"] = check_sequence(path) if path else ""
+            elif name == "package-url":
+                values["package_url"] = "/".join(values["package_url"].split("/", 3)[:3]) + "/" + path
             else:
                 replace_package(tree, values, garbage_package if name == "package-garbage" else altered_file_package)
             resign(args.key, manifest, values)
