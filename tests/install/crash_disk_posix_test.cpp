@@ -93,8 +93,8 @@ class FullDisk : public InstallTest {
   }
 };
 
-#define REQUIRE_VOLUME(bytes)                                                        \
-  do {                                                                               \
+#define REQUIRE_VOLUME(bytes)                                                                \
+  do {                                                                                       \
     if (!mount_volume(bytes)) GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)"; \
   } while (0)
 }  // namespace

@@ -258,4 +258,3 @@ TEST_F(CrashTest, ServerGoneMidPackageFailsCleanlyAndTheNextStartInstalls) {
   EXPECT_EQ(package_downloads(log), 1u);
   EXPECT_TRUE(client_verifies());
 }
-

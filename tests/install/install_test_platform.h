@@ -54,4 +54,3 @@ extern const int k_crash_ending;
 // Sets a variable of this process's environment, which the programs it starts inherit; an
 // empty value removes it.
 void set_variable(const std::wstring& name, const std::wstring& value);
-
