@@ -15,6 +15,21 @@ function(launcher_library subsystem)
   list(TRANSFORM ARG_USES PREPEND launcher_)
   target_link_libraries(${target} PUBLIC ${ARG_USES})
   set_property(GLOBAL APPEND PROPERTY LAUNCHER_LIBRARIES ${target})
+  set_property(GLOBAL PROPERTY LAUNCHER_SOURCES_${subsystem} ${files})
+endfunction()
+
+# launcher_crash_library(<subsystem> [USES <targets...>]): launcher_<subsystem>_crash, the same
+# sources built with VORNA380_CRASH_POINTS (src/core/crash_point.h), for test programs that
+# kill the worker at its named points. It comes before launcher_<subsystem> on a link line and
+# takes that library's system libraries from it; nothing the product links uses it.
+function(launcher_crash_library subsystem)
+  cmake_parse_arguments(ARG "" "" "USES" ${ARGN})
+  get_property(files GLOBAL PROPERTY LAUNCHER_SOURCES_${subsystem})
+  set(target launcher_${subsystem}_crash)
+  add_library(${target} STATIC ${files})
+  target_include_directories(${target} PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
+  target_compile_definitions(${target} PUBLIC VORNA380_CRASH_POINTS)
+  target_link_libraries(${target} PUBLIC ${ARG_USES} launcher_${subsystem})
 endfunction()
 
 # to_native_path(<out var> <path>): the path as the built programs see it. Under Wine the

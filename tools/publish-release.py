@@ -45,6 +45,8 @@ are hard links to the good tree's. KIND is one of
   expires:TIME     the manifest, signed again, expires at TIME, YYYY-MM-DDTHH:MM:SSZ, which
                    may lie in the past (empty TIME: no expiry)
   resign           the manifest, unchanged, signed again with --key (the next key, say)
+  package-url:PATH the manifest, signed again, names the package at PATH on the same origin
+                   (the package stays where it was; the test serves it there)
   package-garbage  the package is 100,000,000 bytes that are no zip archive; the manifest, signed
                    again, names its size and digest
   package-altered-file
@@ -460,7 +462,7 @@ def variant(args):
             else:
                 values["package_sha256"] = hashlib.sha256(b"not the package").hexdigest()
             resign(args.key, manifest, values)
-        elif name in ("sequence", "expires", "resign", "package-garbage", "package-altered-file"):
+        elif name in ("sequence", "expires", "resign", "package-url", "package-garbage", "package-altered-file"):
             check_key(args.key, read_profile(args.profile))
             values = read_manifest(manifest)
             if name == "sequence":
@@ -471,6 +473,8 @@ def variant(args):
                 values["expires"] = path
             elif name == "resign":
                 pass
+            elif name == "package-url":
+                values["package_url"] = "/".join(values["package_url"].split("/", 3)[:3]) + "/" + path
             else:
                 replace_package(tree, values, garbage_package if name == "package-garbage" else altered_file_package)
             resign(args.key, manifest, values)

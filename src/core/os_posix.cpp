@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,8 +16,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "core/crash_point.h"
 #include "core/os.h"
 #include "core/os_posix.h"
+#include "core/platform.h"
 #include "core/system_path_posix.h"
 
 extern char** environ;
@@ -132,6 +135,16 @@ bool sync_file(const char* path) {
   return synced;
 }
 
+// A test build writes a replacement in two halves, with a crash point between them.
+size_t replace_first_part(size_t count) {
+#ifdef VORNA380_CRASH_POINTS
+  return count / 2;
+#else
+  (void)count;
+  return 0;
+#endif
+}
+
 int fail(os_failure* failure, int stage, int error) {
   if (failure != nullptr) *failure = {stage, static_cast<uint32_t>(error)};
   return 0;
@@ -156,7 +169,11 @@ int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* b
   int fd = open(scratch.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return fail(failure, OS_REPLACE_CREATE, errno);
   errno = 0;
-  bool written = write_all(fd, static_cast<const char*>(bytes), count) && fsync(fd) == 0;
+  const char* text = static_cast<const char*>(bytes);
+  size_t first = replace_first_part(count);
+  bool written = write_all(fd, text, first);
+  crash_point_at_file("half-written", path);
+  written = written && write_all(fd, text + first, count - first) && fsync(fd) == 0;
   int error = errno;
   written = close(fd) == 0 && written;
   if (!written) {
@@ -298,3 +315,12 @@ void os_release_child(pid_t pid) {
       reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
   if (reaper != nullptr) os_thread_detach(reaper);
 }
+
+#ifdef VORNA380_CRASH_POINTS
+void crash_now() {
+  kill(getpid(), SIGKILL);
+  for (;;) pause();
+}
+
+void crash_pause() { raise(SIGSTOP); }
+#endif

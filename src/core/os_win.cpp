@@ -3,7 +3,9 @@
 
 #include <cstdlib>
 
+#include "core/crash_point.h"
 #include "core/os.h"
+#include "core/platform.h"
 
 void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
@@ -88,8 +90,17 @@ int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* b
   if (file == INVALID_HANDLE_VALUE) return fail(failure, OS_REPLACE_CREATE, GetLastError());
   DWORD written = 0;
   SetLastError(0);
-  BOOL ok = WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count &&
-            FlushFileBuffers(file);
+  BOOL ok = TRUE;
+#ifdef VORNA380_CRASH_POINTS
+  // A test build writes the first half, then passes a crash point.
+  DWORD first = static_cast<DWORD>(count / 2);
+  ok = WriteFile(file, bytes, first, &written, nullptr) && written == first;
+  crash_point_at_file("half-written", path);
+  bytes = static_cast<const char*>(bytes) + first;
+  count -= first;
+#endif
+  ok = ok && WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count &&
+       FlushFileBuffers(file);
   DWORD error = GetLastError();
   CloseHandle(file);
   if (!ok) {
@@ -111,3 +122,12 @@ int os_copy_over(const wchar_t* source, const wchar_t* destination) { return Cop
 void os_delete_file(const wchar_t* path) { DeleteFileW(path); }
 
 int os_remove_empty_folder(const wchar_t* path) { return RemoveDirectoryW(path) != 0; }
+
+#ifdef VORNA380_CRASH_POINTS
+void crash_now() {
+  TerminateProcess(GetCurrentProcess(), CRASH_EXIT_CODE);
+  for (;;) Sleep(INFINITE);
+}
+
+void crash_pause() { SuspendThread(GetCurrentThread()); }
+#endif

@@ -1,7 +1,10 @@
 #include "install/activation.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
+#include "core/crash_point.h"
 #include "core/journal.h"
 #include "core/os.h"
 #include "core/status.h"
@@ -53,6 +56,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
   }
 
   set_status(L"Fermeture de l'ancienne version Vorna380 avant activation...");
+  crash_point("after-status-closing-processes");
   close_client_processes();
 
   if (!examine_entry(g_client, &is_folder, &error)) {
@@ -76,9 +80,11 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
                      L". Le client valide est conserve pour une nouvelle tentative.");
       return 0;
     }
+    crash_point("between-activation-moves");
   }
 
   if (move_directory_with_retry(staging, g_client, L"Activation du nouveau client impossible", &activation_error)) {
+    crash_point("after-activation-move");
     if (rollback[0] != L'\0') {
       journal_with_path(L"Ancien client conserve comme sauvegarde locale: ", rollback);
     }
@@ -110,6 +116,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
 
 int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS]) {
   set_status(L"Installation de la release validee...");
+  crash_point("after-status-activation");
   failure[0] = L'\0';
   return activate(staging, failure, s_rollback);
 }
@@ -140,9 +147,26 @@ void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLB
   builder_append_uint(&text, process_id, 1);
 }
 
+namespace {
+// The marker's paths; install worker only, like the activation.
+wchar_t s_marker[PATH_UNITS];
+wchar_t s_marker_temporary[PATH_UNITS];
+}  // namespace
+
+int release_marker_holds(const wchar_t* version) {
+  join_path(s_marker, g_root, L"installed-release.txt");
+  char bytes[MARKER_BYTES];
+  size_t count = wide_to_utf8(version, wcslen(version), bytes, MARKER_BYTES - 1);
+  uint32_t length = 0;
+  char* text = read_file(s_marker, MARKER_BYTES, &length);
+  int holds = text != nullptr && count != 0 && length == count && memcmp(text, bytes, count) == 0;
+  free(text);
+  return holds;
+}
+
 void write_release_marker(const wchar_t* version) {
-  static wchar_t path[PATH_UNITS];  // install worker only, like the activation
-  static wchar_t temporary[PATH_UNITS];
+  wchar_t* path = s_marker;
+  wchar_t* temporary = s_marker_temporary;
   join_path(path, g_root, L"installed-release.txt");
   join_path(temporary, g_root, L"installed-release.txt.tmp");
   char bytes[MARKER_BYTES];

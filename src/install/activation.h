@@ -21,6 +21,8 @@ int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_
 // Writes the version, in UTF-8 without line end, into "installed-release.txt" in g_root,
 // through a temporary file moved over it. Failures only write journal lines.
 void write_release_marker(const wchar_t* version);
+// 1 when "installed-release.txt" in g_root holds exactly that version, as written above.
+int release_marker_holds(const wchar_t* version);
 
 // Renames source to destination, never replacing an existing destination, retrying up to 24
 // times, 250 ms apart, while the error means the entry is busy or locked. 1 with *error 0 on

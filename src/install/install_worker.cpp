@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/crash_point.h"
 #include "core/journal.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -25,6 +26,7 @@
 namespace {
 constexpr size_t URL_UNITS = 2048;
 constexpr size_t LINE_UNITS = 256;
+constexpr size_t JOURNAL_LINE_UNITS = 2048;  // a journal line holds no more
 
 const wchar_t k_manifest_download_failed[] = L"Impossible de telecharger le manifeste de securite.";
 const wchar_t k_signature_invalid[] = L"La signature de la release est invalide. Installation bloquee.";
@@ -55,10 +57,33 @@ int error_ending(const wchar_t* text) {
   return 0;
 }
 
+void journal_path(const wchar_t* prefix, const wchar_t* path) {
+  wchar_t line[JOURNAL_LINE_UNITS];
+  text_builder text = start_text(line, JOURNAL_LINE_UNITS);
+  builder_append(&text, prefix);
+  builder_append(&text, path);
+  write_log(line);
+}
+
+// A client found valid may follow a run stopped between its activation and the end of it:
+// the marker is brought in line and the package that run installed goes.
+void finish_interrupted_installation() {
+  if (!release_marker_holds(s_manifest.version)) {
+    write_log(L"Le marqueur de version ne correspond pas au client valide: il est reecrit.");
+    write_release_marker(s_manifest.version);
+  }
+  uint64_t size = 0;
+  if (os_file_size(s_package, &size)) {
+    os_delete_file(s_package);
+    journal_path(L"Suppression du package d'une installation deja activee: ", s_package);
+  }
+}
+
 // With update_mark, a numbered release raises the sequence mark to its number.
 int ready_ending(const wchar_t* text, int update_mark) {
   if (update_mark && s_manifest.sequence != 0) write_sequence_mark(s_manifest.sequence);
   set_status(text);
+  crash_point("after-status-ready");
   if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
   return 1;
 }
@@ -131,6 +156,7 @@ int light_update() {
   if (!examine_entry(g_client, &is_folder, &error)) return 0;
   if (!refresh_pinned_files(&s_manifest)) return 0;
   set_status(L"Launcher graphique importe sans telechargement complet. Verification...");
+  crash_point("after-status-light-check");
   return verify_integrity(g_client, s_manifest.integrity_sha256);
 }
 
@@ -143,21 +169,25 @@ int download_and_extract(int package_reusable) {
     g_progress_mode.exchange(PROGRESS_DOWNLOAD);
     if (g_window != nullptr) invalidate_window(g_window);
     set_status(L"Telechargement automatique du client complet (premier lancement)...");
+    crash_point("after-status-download");
     // Never more than the signed manifest announces.
     job_parameters download = download_job(s_manifest.package_url, s_package, s_manifest.package_size);
     int downloaded = powershell(k_download_script, &download);
     set_indeterminate_progress();
     if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
     set_status(L"Verification SHA-256 du package telecharge...");
+    crash_point("after-status-package-digest");
     if (!verify_package_file(s_package, &s_manifest)) {
       os_delete_file(s_package);
       return error_ending(L"Package altere, incomplet ou de taille incorrecte. Installation bloquee.");
     }
   }
   set_status(L"Extraction securisee du client...");
+  crash_point("after-status-extraction");
   job_parameters extraction = extract_job(s_package, s_staging);
   if (!powershell(k_extract_script, &extraction)) return error_ending(L"L'extraction du client a echoue.");
   set_status(L"Verification de tous les fichiers extraits...");
+  crash_point("after-status-extracted-check");
   if (!verify_integrity(s_staging, s_manifest.integrity_sha256)) {
     return error_ending(L"Un fichier extrait ne correspond pas a la release officielle.");
   }
@@ -235,6 +265,7 @@ int run_install_worker() {
   join_path(s_staging, g_root, L"Client.new");
 
   set_status(L"Verification de la release officielle...");
+  crash_point("after-status-manifest");
   if (!load_manifest()) return 0;
   // A signed manifest stays valid for ever: an older release served again is refused. A mark
   // that cannot be read still says a numbered release was installed, so an unnumbered one is
@@ -248,23 +279,39 @@ int run_install_worker() {
   int update_mark = !mark_known || s_manifest.sequence > stored;
 
   set_status(L"Controle complet des fichiers installes...");
+  crash_point("after-status-installed-check");
   if (verify_integrity(g_client, s_manifest.integrity_sha256)) {
+    finish_interrupted_installation();
     return ready_ending(L"Client officiel valide. Pret a jouer.", update_mark);
   }
-  if (light_update()) return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", update_mark);
+  if (light_update()) {
+    finish_interrupted_installation();
+    return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", update_mark);
+  }
 
   set_status(L"Recherche d'un client deja telecharge et valide...");
+  crash_point("after-status-staged-check");
   if (verify_integrity(s_staging, s_manifest.integrity_sha256)) {
     set_status(L"Client deja telecharge et valide. Reprise de l'activation sans telechargement...");
+    crash_point("after-status-staged-found");
   } else {
     set_status(L"Recherche d'un package deja telecharge et valide...");
+    crash_point("after-status-package-check");
     int package_reusable = verify_package_file(s_package, &s_manifest);
+    // A package cut short or of another release would only be replaced by the download: it
+    // goes now, so that its bytes do not count against the free space.
+    uint64_t size = 0;
+    if (!package_reusable && os_file_size(s_package, &size)) {
+      os_delete_file(s_package);
+      journal_path(L"Suppression du package inutilisable avant le telechargement: ", s_package);
+    }
     uint64_t free_bytes = 0;
     if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {
       return error_ending(k_disk_space);
     }
     if (package_reusable) {
       set_status(L"Package deja telecharge et valide. Aucun nouveau telechargement necessaire...");
+      crash_point("after-status-package-found");
     }
     if (!download_and_extract(package_reusable)) return 0;
   }
@@ -272,6 +319,8 @@ int run_install_worker() {
   wchar_t failure[FAILURE_TEXT_UNITS];
   if (!activate_staged_client(s_staging, failure)) return error_ending(failure);
   write_release_marker(s_manifest.version);
+  crash_point("after-release-marker");
   os_delete_file(s_package);
+  crash_point("after-package-deleted");
   return ready_ending(L"Installation terminee. Pret a jouer.", update_mark);
 }

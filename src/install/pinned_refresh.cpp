@@ -1,5 +1,6 @@
 #include "install/pinned_refresh.h"
 
+#include "core/crash_point.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/status.h"
@@ -28,6 +29,17 @@ namespace {
 // buffers are too large for a worker's stack.
 wchar_t s_destination[PATH_UNITS];
 wchar_t s_temporary[PATH_UNITS];
+
+// Test builds can stop after each of the refresh's three status lines.
+void pass_status_point(size_t row) {
+  if (row == 0) {
+    crash_point("after-status-light-launcher");
+  } else if (row == 3) {
+    crash_point("after-status-light-skills");
+  } else if (row == 5) {
+    crash_point("after-status-light-bestiary");
+  }
+}
 }  // namespace
 
 int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest) {
@@ -42,6 +54,7 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
   wchar_t actual[DIGEST_TEXT_UNITS];
   if (sha256_file(s_temporary, digest)) {
     digest_hex(digest, actual);
+    crash_point("pinned-file-downloaded");
     if (equal_ignoring_case(actual, expected_digest) && os_move_over(s_temporary, s_destination)) {
       return 1;
     }
@@ -51,8 +64,10 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
 }
 
 int refresh_pinned_files(const release_manifest* manifest) {
-  for (const pinned_row& row : k_pinned_rows) {
+  for (size_t index = 0; index < PINNED_ROW_COUNT; ++index) {
+    const pinned_row& row = k_pinned_rows[index];
     if (row.status != nullptr) set_status(row.status);
+    pass_status_point(index);
     wchar_t url[PINNED_URL_UNITS];
     text_builder text = start_text(url, PINNED_URL_UNITS);
     builder_append(&text, VORNA380_RELEASE_ORIGIN);

@@ -9,12 +9,22 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "install_test_platform.h"
 #include "support/test_support.h"
 
 const int k_activation_ending = 1000 + SIGKILL;
+const int k_crash_ending = 1000 + SIGKILL;
+
+void set_variable(const std::wstring& name, const std::wstring& value) {
+  if (value.empty()) {
+    unsetenv(to_utf8(name).c_str());
+  } else {
+    setenv(to_utf8(name).c_str(), to_utf8(value).c_str(), 1);
+  }
+}
 
 bool copy_helper(const std::wstring& destination) {
   std::string program = read_bytes(CLIENT_HELPER_PATH);
