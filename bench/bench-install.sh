@@ -50,7 +50,7 @@ cat "$bench/tree/${package_url#https://*/}" > /dev/null
 echo "package: $package_size bytes, $(wc -l < "$bench/client/Client/client-integrity.sha256") files"
 measured=$(python3 "$here/measure.py" "$runner" "$work/root") ||
   { echo "bench-install: the worker did not reach its ready ending" >&2; cat "$work/root/launcher.log" >&2; exit 1; }
-read -r t_worker k_worker <<< "$measured"
+read -r t_worker k_worker c_worker <<< "$measured"
 
 # Phases from the journal: each status line starts a phase that ends at the next line.
 echo
@@ -80,7 +80,8 @@ by_hand='curl -sSf --cacert "$1" -o "$2/package.zip" "$3" &&
   mkdir "$2/Client" && bsdtar -xf "$2/package.zip" -C "$2/Client" &&
   (cd "$2/Client" && sha256sum --quiet -c client-integrity.sha256)'
 measured=$(python3 "$here/measure.py" bash -c "$by_hand" _ "$ca" "$work/hand" "$package_url" "$package_sha256")
-read -r t_hand k_hand <<< "$measured"
+read -r t_hand k_hand c_hand <<< "$measured"
 printf 'curl + sha256sum + bsdtar + sha256sum -c  %8.2f s   %d KiB\n' "$t_hand" "$k_hand"
 echo "worker / by hand: $(ratio "$t_worker" "$t_hand")"
-record "first installation" "$t_worker" "$k_worker" "curl, sha256sum, bsdtar, sha256sum -c" "$t_hand" "$k_hand"
+record "first installation" "$t_worker" "$k_worker" "$c_worker" "curl, sha256sum, bsdtar, sha256sum -c" "$t_hand" \
+  "$k_hand" "$c_hand"

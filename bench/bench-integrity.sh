@@ -76,22 +76,24 @@ for mode in $modes; do
   echo
   echo "$mode cache, best of $runs"
   r=$(time_of "$mode" "$runs" "${run_sha256sum[@]}")
-  read -r t_sha k_sha <<< "$r"
+  read -r t_sha k_sha c_sha <<< "$r"
   r=$(time_of "$mode" "$runs" "${run_openssl[@]}")
-  read -r t_ssl k_ssl <<< "$r"
-  [ "$mode" = warm ] && t_ssl_warm=$t_ssl && k_ssl_warm=$k_ssl
+  read -r t_ssl k_ssl c_ssl <<< "$r"
+  [ "$mode" = warm ] && t_ssl_warm=$t_ssl && k_ssl_warm=$k_ssl && c_ssl_warm=$c_ssl
   echo "  sha256sum -c                          ${t_sha} s   ${k_sha} KiB"
   echo "  openssl dgst -sha256 (${openssl_processes} process)        ${t_ssl} s   ${k_ssl} KiB"
   if [ -x "$linux_exe" ]; then
     r=$(time_of "$mode" "$runs" taskset -c 0 "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
-    read -r t_one k_one <<< "$r"
+    read -r t_one k_one c_one <<< "$r"
     r=$(time_of "$mode" "$runs" "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
-    read -r t_pool k_pool <<< "$r"
+    read -r t_pool k_pool c_pool <<< "$r"
     echo "  Linux launcher, one thread            ${t_one} s   ${k_one} KiB   /openssl $(ratio "$t_one" "$t_ssl")   /sha256sum $(ratio "$t_one" "$t_sha")"
     echo "  Linux launcher, pool                  ${t_pool} s   ${k_pool} KiB   /openssl $(ratio "$t_pool" "$t_ssl")   /sha256sum $(ratio "$t_pool" "$t_sha")   /one thread $(ratio "$t_pool" "$t_one")"
-    record "integrity check, $mode (goal 0.45)" "$t_pool" "$k_pool" "openssl dgst, one process" "$t_ssl" "$k_ssl"
-    record "integrity check, $mode" "$t_pool" "$k_pool" "sha256sum -c" "$t_sha" "$k_sha"
-    record "integrity check, one thread, $mode" "$t_one" "$k_one" "openssl dgst, one process" "$t_ssl" "$k_ssl"
+    record "integrity check, $mode (goal 0.45)" "$t_pool" "$k_pool" "$c_pool" "openssl dgst, one process" "$t_ssl" \
+      "$k_ssl" "$c_ssl"
+    record "integrity check, $mode" "$t_pool" "$k_pool" "$c_pool" "sha256sum -c" "$t_sha" "$k_sha" "$c_sha"
+    record "integrity check, one thread, $mode" "$t_one" "$k_one" "$c_one" "openssl dgst, one process" "$t_ssl" \
+      "$k_ssl" "$c_ssl"
   else
     echo "  Linux launcher: $linux_exe not found, skipped"
   fi
@@ -120,16 +122,17 @@ echo
 echo "Windows launcher under Wine ($flavour), warm cache, best of $wine_runs"
 run_windows=("$repo/tests/harness/wine-run.sh" "$flavour" "$windows_exe" --verify-integrity "$win_client" "$digest")
 r=$(time_of warm "$wine_runs" "${run_windows[@]}")
-read -r t_wine k_wine <<< "$r"
+read -r t_wine k_wine c_wine <<< "$r"
 r=$(time_of warm "$wine_runs" taskset -c 0 "${run_windows[@]}")
-read -r t_wine_one k_wine_one <<< "$r"
+read -r t_wine_one k_wine_one _ <<< "$r"
 echo "  pool                                  ${t_wine} s   /openssl (Linux, warm) $(ratio "$t_wine" "$t_ssl_warm")"
 echo "  one processor                         ${t_wine_one} s   /one processor $(ratio "$t_wine" "$t_wine_one")"
-record "integrity check, Windows under Wine, warm" "$t_wine" "$k_wine" "openssl dgst (Linux), warm" "$t_ssl_warm" "$k_ssl_warm"
+record "integrity check, Windows under Wine, warm" "$t_wine" "$k_wine" "$c_wine" "openssl dgst (Linux), warm" \
+  "$t_ssl_warm" "$k_ssl_warm" "$c_ssl_warm"
 if [ -n "${BENCH_WINDOWS_BEFORE:-}" ]; then
   r=$(time_of warm "$wine_runs" "$repo/tests/harness/wine-run.sh" "$flavour" \
     "$(realpath -m "$BENCH_WINDOWS_BEFORE")" --verify-integrity "$win_client" "$digest")
-  read -r t_before _ <<< "$r"
+  read -r t_before _ _ <<< "$r"
   echo "  before: $BENCH_WINDOWS_BEFORE"
   echo "                                        ${t_before} s   pool/before $(ratio "$t_wine" "$t_before")"
 fi

@@ -24,4 +24,4 @@ fi
 read -r t_linux k_linux < "$figures/linux"
 peer="Windows build under Wine ($flavour)"
 [ "$k_wine" = 0 ] && peer="the goal, 120 ms"
-record "start-up to the mapped window, Linux (goal 0.120 s)" "$t_linux" "$k_linux" "$peer" "$t_wine" "$k_wine"
+record "start-up to the mapped window, Linux (goal 0.120 s)" "$t_linux" "$k_linux" - "$peer" "$t_wine" "$k_wine" -

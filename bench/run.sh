@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints one table: each figure beside its peer from the same run, the
-# ratio, and the highest resident set of each.
+# ratio, the highest resident set of each and the processor time (user and system, all
+# processes) of each; on a machine shared with other work the processor times compare more
+# steadily than the wall times.
 # Usage: run.sh   (as root; the launchers built with the linux preset, windows-x64 for Wine)
 # Environment: BENCH_ONLY (default "integrity transfer install startup": the benchmarks to run,
 #   in that order), and what each benchmark reads (BENCH_RUNS, BENCH_COLD, ...). Each
@@ -28,14 +30,16 @@ python3 - "$BENCH_TABLE" <<'PY'
 import sys
 
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1], encoding="utf-8") if line.strip()]
-head = ("figure", "s", "peak MiB", "peer", "s", "peak MiB", "ratio")
+head = ("figure", "s", "peak MiB", "cpu s", "peer", "s", "peak MiB", "cpu s", "ratio", "cpu ratio")
 table = [head]
-for figure, seconds, kib, peer, peer_seconds, peer_kib in rows:
+for figure, seconds, kib, cpu, peer, peer_seconds, peer_kib, peer_cpu in rows:
     ratio = float(seconds) / float(peer_seconds) if float(peer_seconds) > 0 else float("nan")
-    table.append((figure, "%.3f" % float(seconds), "%.0f" % (int(kib) / 1024), peer, "%.3f" % float(peer_seconds),
-                  "%.0f" % (int(peer_kib) / 1024), "%.2f" % ratio))
+    known = cpu != "-" and peer_cpu != "-" and float(peer_cpu) > 0
+    table.append((figure, "%.3f" % float(seconds), "%.0f" % (int(kib) / 1024), cpu, peer, "%.3f" % float(peer_seconds),
+                  "%.0f" % (int(peer_kib) / 1024), peer_cpu, "%.2f" % ratio,
+                  "%.2f" % (float(cpu) / float(peer_cpu)) if known else "-"))
 widths = [max(len(row[i]) for row in table) for i in range(len(head))]
 for row in table:
-    print("  ".join(cell.ljust(widths[i]) if i in (0, 3) else cell.rjust(widths[i]) for i, cell in enumerate(row)))
+    print("  ".join(cell.ljust(widths[i]) if i in (0, 4) else cell.rjust(widths[i]) for i, cell in enumerate(row)))
 PY
 exit $failed
