@@ -47,12 +47,10 @@ cp -al "$bench/tree" "$VORNA380_RELEASE_SERVER/www"
 # The package once through the page cache, so that both runs read it from memory.
 cat "$bench/tree/${package_url#https://*/}" > /dev/null
 
-seconds() { date +%s.%N; }
-
 echo "package: $package_size bytes, $(wc -l < "$bench/client/Client/client-integrity.sha256") files"
-start=$(seconds)
-"$runner" "$work/root" || { echo "bench-install: the worker did not reach its ready ending" >&2; cat "$work/root/launcher.log" >&2; exit 1; }
-t_worker=$(echo "$(seconds) - $start" | bc -l)
+measured=$(python3 "$here/measure.py" "$runner" "$work/root") ||
+  { echo "bench-install: the worker did not reach its ready ending" >&2; cat "$work/root/launcher.log" >&2; exit 1; }
+read -r t_worker k_worker c_worker <<< "$measured"
 
 # Phases from the journal: each status line starts a phase that ends at the next line.
 echo
@@ -73,15 +71,17 @@ for raw in open(sys.argv[1], encoding="utf-8"):
 for (when, message), (after, _) in zip(marks, marks[1:]):
     print("  %4d s  %s" % ((after - when).total_seconds(), message))
 PY
-printf 'worker, total                   %8.2f s\n' "$t_worker"
+printf 'worker, total                   %8.2f s   %d KiB\n' "$t_worker" "$k_worker"
 
 mkdir -p "$work/hand"
 ca=$VORNA380_RELEASE_SERVER/tls/ca.crt
-start=$(seconds)
-curl -sSf --cacert "$ca" -o "$work/hand/package.zip" "$package_url" &&
-  echo "$package_sha256  $work/hand/package.zip" | sha256sum --quiet -c &&
-  mkdir "$work/hand/Client" && bsdtar -xf "$work/hand/package.zip" -C "$work/hand/Client" &&
-  (cd "$work/hand/Client" && sha256sum --quiet -c client-integrity.sha256)
-t_hand=$(echo "$(seconds) - $start" | bc -l)
-printf 'curl + sha256sum + bsdtar + sha256sum -c  %8.2f s\n' "$t_hand"
+by_hand='curl -sSf --cacert "$1" -o "$2/package.zip" "$3" &&
+  echo "$4  $2/package.zip" | sha256sum --quiet -c &&
+  mkdir "$2/Client" && bsdtar -xf "$2/package.zip" -C "$2/Client" &&
+  (cd "$2/Client" && sha256sum --quiet -c client-integrity.sha256)'
+measured=$(python3 "$here/measure.py" bash -c "$by_hand" _ "$ca" "$work/hand" "$package_url" "$package_sha256")
+read -r t_hand k_hand c_hand <<< "$measured"
+printf 'curl + sha256sum + bsdtar + sha256sum -c  %8.2f s   %d KiB\n' "$t_hand" "$k_hand"
 echo "worker / by hand: $(ratio "$t_worker" "$t_hand")"
+record "first installation" "$t_worker" "$k_worker" "$c_worker" "curl, sha256sum, bsdtar, sha256sum -c" "$t_hand" \
+  "$k_hand" "$c_hand"

@@ -48,8 +48,8 @@ if [ "$cold" = 1 ] && ! drop_caches; then
   cold=0
 fi
 
-# time_of MODE RUNS COMMAND...: the shortest wall time in seconds of RUNS runs, each with the
-# page cache warm or dropped (MODE warm|cold).
+# time_of MODE RUNS COMMAND...: "SECONDS PEAK_KIB" of the best of RUNS runs, each with the page
+# cache warm or dropped (MODE warm|cold).
 time_of() {
   local prepare=warm_up
   [ "$1" = cold ] && prepare=drop_caches
@@ -57,11 +57,10 @@ time_of() {
   best_time "$1" "$prepare" "${@:2}"
 }
 
-run_sha256sum() { (cd "$client" && sha256sum --quiet -c client-integrity.sha256); }
+run_sha256sum=(bash -c 'cd "$1" && sha256sum --quiet -c client-integrity.sha256' _ "$client")
 # All files in as few openssl processes as xargs allows (one for a client of this size).
-run_openssl() {
-  (cd "$client" && cut -c67- client-integrity.sha256 | tr '\n' '\0' | xargs -0 openssl dgst -sha256)
-}
+run_openssl=(bash -c 'cd "$1" && cut -c67- client-integrity.sha256 | tr "\n" "\0" | xargs -0 openssl dgst -sha256'
+  _ "$client")
 openssl_processes=$( (cd "$client" && cut -c67- client-integrity.sha256 | tr '\n' '\0' | xargs -0 sh -c 'echo x' _) | wc -l)
 
 journal_dir=$(mktemp -d)
@@ -76,16 +75,25 @@ modes=warm
 for mode in $modes; do
   echo
   echo "$mode cache, best of $runs"
-  t_sha=$(time_of "$mode" "$runs" run_sha256sum)
-  t_ssl=$(time_of "$mode" "$runs" run_openssl)
-  [ "$mode" = warm ] && t_ssl_warm=$t_ssl
-  echo "  sha256sum -c                          ${t_sha} s"
-  echo "  openssl dgst -sha256 (${openssl_processes} process)        ${t_ssl} s"
+  r=$(time_of "$mode" "$runs" "${run_sha256sum[@]}")
+  read -r t_sha k_sha c_sha <<< "$r"
+  r=$(time_of "$mode" "$runs" "${run_openssl[@]}")
+  read -r t_ssl k_ssl c_ssl <<< "$r"
+  [ "$mode" = warm ] && t_ssl_warm=$t_ssl && k_ssl_warm=$k_ssl && c_ssl_warm=$c_ssl
+  echo "  sha256sum -c                          ${t_sha} s   ${k_sha} KiB"
+  echo "  openssl dgst -sha256 (${openssl_processes} process)        ${t_ssl} s   ${k_ssl} KiB"
   if [ -x "$linux_exe" ]; then
-    t_one=$(time_of "$mode" "$runs" taskset -c 0 "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
-    t_pool=$(time_of "$mode" "$runs" "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
-    echo "  Linux launcher, one thread            ${t_one} s   /openssl $(ratio "$t_one" "$t_ssl")   /sha256sum $(ratio "$t_one" "$t_sha")"
-    echo "  Linux launcher, pool                  ${t_pool} s   /openssl $(ratio "$t_pool" "$t_ssl")   /sha256sum $(ratio "$t_pool" "$t_sha")   /one thread $(ratio "$t_pool" "$t_one")"
+    r=$(time_of "$mode" "$runs" taskset -c 0 "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
+    read -r t_one k_one c_one <<< "$r"
+    r=$(time_of "$mode" "$runs" "$linux_exe" --verify-integrity "$journal_dir/Client" "$digest")
+    read -r t_pool k_pool c_pool <<< "$r"
+    echo "  Linux launcher, one thread            ${t_one} s   ${k_one} KiB   /openssl $(ratio "$t_one" "$t_ssl")   /sha256sum $(ratio "$t_one" "$t_sha")"
+    echo "  Linux launcher, pool                  ${t_pool} s   ${k_pool} KiB   /openssl $(ratio "$t_pool" "$t_ssl")   /sha256sum $(ratio "$t_pool" "$t_sha")   /one thread $(ratio "$t_pool" "$t_one")"
+    record "integrity check, $mode (goal 0.45)" "$t_pool" "$k_pool" "$c_pool" "openssl dgst, one process" "$t_ssl" \
+      "$k_ssl" "$c_ssl"
+    record "integrity check, $mode" "$t_pool" "$k_pool" "$c_pool" "sha256sum -c" "$t_sha" "$k_sha" "$c_sha"
+    record "integrity check, one thread, $mode" "$t_one" "$k_one" "$c_one" "openssl dgst, one process" "$t_ssl" \
+      "$k_ssl" "$c_ssl"
   else
     echo "  Linux launcher: $linux_exe not found, skipped"
   fi
@@ -112,14 +120,19 @@ wine_start "$flavour"
 win_client=$("$repo/tests/harness/wine-run.sh" "$flavour" winepath -w "$journal_dir/Client" 2>/dev/null | tr -d '\r')
 echo
 echo "Windows launcher under Wine ($flavour), warm cache, best of $wine_runs"
-run_windows() { "$repo/tests/harness/wine-run.sh" "$flavour" "$1" --verify-integrity "$win_client" "$digest"; }
-t_wine=$(time_of warm "$wine_runs" run_windows "$windows_exe")
-t_wine_one=$(time_of warm "$wine_runs" taskset -c 0 "$repo/tests/harness/wine-run.sh" "$flavour" "$windows_exe" \
-  --verify-integrity "$win_client" "$digest")
+run_windows=("$repo/tests/harness/wine-run.sh" "$flavour" "$windows_exe" --verify-integrity "$win_client" "$digest")
+r=$(time_of warm "$wine_runs" "${run_windows[@]}")
+read -r t_wine k_wine c_wine <<< "$r"
+r=$(time_of warm "$wine_runs" taskset -c 0 "${run_windows[@]}")
+read -r t_wine_one k_wine_one _ <<< "$r"
 echo "  pool                                  ${t_wine} s   /openssl (Linux, warm) $(ratio "$t_wine" "$t_ssl_warm")"
 echo "  one processor                         ${t_wine_one} s   /one processor $(ratio "$t_wine" "$t_wine_one")"
+record "integrity check, Windows under Wine, warm" "$t_wine" "$k_wine" "$c_wine" "openssl dgst (Linux), warm" \
+  "$t_ssl_warm" "$k_ssl_warm" "$c_ssl_warm"
 if [ -n "${BENCH_WINDOWS_BEFORE:-}" ]; then
-  t_before=$(time_of warm "$wine_runs" run_windows "$(realpath -m "$BENCH_WINDOWS_BEFORE")")
+  r=$(time_of warm "$wine_runs" "$repo/tests/harness/wine-run.sh" "$flavour" \
+    "$(realpath -m "$BENCH_WINDOWS_BEFORE")" --verify-integrity "$win_client" "$digest")
+  read -r t_before _ _ <<< "$r"
   echo "  before: $BENCH_WINDOWS_BEFORE"
   echo "                                        ${t_before} s   pool/before $(ratio "$t_wine" "$t_before")"
 fi

@@ -56,11 +56,18 @@ best_of() { best_time "$runs" empty_scratch "$@"; }
 echo "package: $url"
 echo "         $size bytes, $entries files"
 echo "runs: best of $runs"
-t_curl=$(best_of curl -sS --fail -o "$scratch/out/package.zip" "$url")
-t_down=$(best_of "$job" download "$url" "$scratch/out/package.zip")
-t_tar=$(best_of bsdtar -x -f "$bench/tree/$package_path" -C "$scratch/out")
-t_extract=$(best_of "$job" extract "$bench/tree/$package_path" "$scratch/out/Client.new")
-printf 'download  curl alone %8.3f s   launcher %8.3f s   launcher/curl   %s (goal 1.10)\n' \
-  "$t_curl" "$t_down" "$(ratio "$t_down" "$t_curl")"
-printf 'extract   bsdtar alone %6.3f s   launcher %8.3f s   launcher/bsdtar %s (goal 1.00)\n' \
-  "$t_tar" "$t_extract" "$(ratio "$t_extract" "$t_tar")"
+r=$(best_of curl -sS --fail -o "$scratch/out/package.zip" "$url")
+read -r t_curl k_curl c_curl <<< "$r"
+r=$(best_of "$job" download "$url" "$scratch/out/package.zip")
+read -r t_down k_down c_down <<< "$r"
+r=$(best_of bsdtar -x -f "$bench/tree/$package_path" -C "$scratch/out")
+read -r t_tar k_tar c_tar <<< "$r"
+r=$(best_of "$job" extract "$bench/tree/$package_path" "$scratch/out/Client.new")
+read -r t_extract k_extract c_extract <<< "$r"
+printf 'download  curl alone %8.3f s %7d KiB   launcher %8.3f s %7d KiB   launcher/curl   %s (goal 1.10)\n' \
+  "$t_curl" "$k_curl" "$t_down" "$k_down" "$(ratio "$t_down" "$t_curl")"
+printf 'extract   bsdtar alone %6.3f s %7d KiB   launcher %8.3f s %7d KiB   launcher/bsdtar %s (goal 1.00)\n' \
+  "$t_tar" "$k_tar" "$t_extract" "$k_extract" "$(ratio "$t_extract" "$t_tar")"
+record "package download and digest (goal 1.10)" "$t_down" "$k_down" "$c_down" "curl alone" "$t_curl" "$k_curl" "$c_curl"
+record "package extraction (goal 1.00)" "$t_extract" "$k_extract" "$c_extract" "bsdtar -x alone" "$t_tar" "$k_tar" \
+  "$c_tar"

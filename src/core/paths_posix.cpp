@@ -37,49 +37,70 @@ int open_start_folder(const wchar_t* path, size_t checked_from) {
   utf8_path folder(path, checked_from);
   return folder.ok() ? open(folder.text, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
 }
-
-void close_folder(int folder) {
-  if (folder >= 0) close(folder);
-}
 }  // namespace
 
-int open_regular_below(const wchar_t* path, size_t checked_from) {
-  size_t units = wcslen(path);
-  if (checked_from > units || has_device_name(path, checked_from)) return -1;
-  utf8_path rest(path + checked_from, units - checked_from);
-  if (!rest.ok()) return -1;
+int open_folder_below(const wchar_t* path, size_t checked_from, size_t end) {
+  if (checked_from > end) return -1;
+  utf8_path rest(path + checked_from, end - checked_from);
+  if (rest.text == nullptr) return -1;
+  if (end > checked_from && rest.text[0] == '\0') return -1;  // not convertible
   int folder = open_start_folder(path, checked_from);
   if (folder == -1) return -1;
+  if (folder == AT_FDCWD) folder = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   char* element = rest.text;
-  while (*element == '/') ++element;
-  int fd = -1;
-  while (*element != '\0') {
-    char* end = strchrnul(element, '/');
-    if (*end == '\0') {
-      // O_NOFOLLOW refuses a link here; O_NONBLOCK keeps a FIFO from waiting for a writer.
-      fd = openat(folder, element, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-      struct stat info;
-      if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        close(fd);
-        fd = -1;
-      }
-      break;
+  while (folder >= 0 && *element != '\0') {
+    if (*element == '/') {
+      ++element;
+      continue;
     }
+    char* stop = strchrnul(element, '/');
+    char saved = *stop;
+    *stop = '\0';
     // An element on the way: a real folder, opened as itself, not through a link.
-    *end = '\0';
     int next = openat(folder, element, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
     if (next >= 0 && (fstat(next, &info) != 0 || !S_ISDIR(info.st_mode))) {
       close(next);
       next = -1;
     }
-    close_folder(folder);
+    close(folder);
     folder = next;
-    if (folder == -1) return -1;
-    element = end + 1;
-    while (*element == '/') ++element;
+    *stop = saved;
+    element = stop;
   }
-  close_folder(folder);
+  return folder;
+}
+
+int open_regular_in(int folder, const char* name, uint64_t* size) {
+  // O_NOFOLLOW refuses a link here; O_NONBLOCK keeps a FIFO from waiting for a writer.
+  int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat info;
+  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    close(fd);
+    return -1;
+  }
+  if (fd >= 0 && size != nullptr) *size = static_cast<uint64_t>(info.st_size);
+  return fd;
+}
+
+size_t last_element_at(const wchar_t* path, size_t checked_from) {
+  size_t at = checked_from;
+  for (size_t i = checked_from; path[i] != L'\0'; ++i) {
+    if (path[i] == L'/') at = i + 1;
+  }
+  return at;
+}
+
+int open_regular_below(const wchar_t* path, size_t checked_from) {
+  size_t units = wcslen(path);
+  if (checked_from > units || has_device_name(path, checked_from)) return -1;
+  size_t name_at = last_element_at(path, checked_from);
+  utf8_path name(path + name_at, units - name_at);
+  if (!name.ok()) return -1;
+  int folder = open_folder_below(path, checked_from, name_at);
+  if (folder < 0) return -1;
+  int fd = open_regular_in(folder, name.text, nullptr);
+  close(folder);
   return fd;
 }
 

@@ -2,6 +2,7 @@
 // the Linux build opens a file it reads.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 
@@ -32,6 +33,16 @@ struct utf8_path {
 // after it must be a real folder or, at the end, a regular file, and no device name. The open
 // never blocks, so a FIFO, a device or a socket is refused at once. -1 otherwise.
 int open_regular_below(const wchar_t* path, size_t checked_from);
+
+// Its two steps, for callers that open many files of one folder. The folder path[0, end) with
+// every element after the first checked_from units checked as above: an O_PATH descriptor, -1
+// when an element is missing, a link or not a folder.
+int open_folder_below(const wchar_t* path, size_t checked_from, size_t end);
+// The regular file of that name (one element, UTF-8) in the folder, never through a link and
+// never blocking; *size gets its size when size is not null. -1 otherwise.
+int open_regular_in(int folder, const char* name, uint64_t* size);
+// Where the last element of path starts (checked_from when there is no separator after it).
+size_t last_element_at(const wchar_t* path, size_t checked_from);
 
 // The program of that name in the first folder of PATH that holds it as an executable regular
 // file. Only absolute folders count: an empty or relative entry would name a folder relative

@@ -172,12 +172,17 @@ int download_and_extract(int package_reusable) {
     crash_point("after-status-download");
     // Never more than the signed manifest announces.
     job_parameters download = download_job(s_manifest.package_url, s_package, s_manifest.package_size);
+    body_digest streamed = {};
+    download.digest = &streamed;
     int downloaded = powershell(k_download_script, &download);
     set_indeterminate_progress();
     if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
     set_status(L"Verification SHA-256 du package telecharge...");
     crash_point("after-status-package-digest");
-    if (!verify_package_file(s_package, &s_manifest)) {
+    // Where the download hashed the package as it wrote it, the file is not read again.
+    int valid = streamed.known ? package_digest_matches(s_package, streamed.bytes, streamed.digest, &s_manifest)
+                               : verify_package_file(s_package, &s_manifest);
+    if (!valid) {
       os_delete_file(s_package);
       return error_ending(L"Package altere, incomplet ou de taille incorrecte. Installation bloquee.");
     }

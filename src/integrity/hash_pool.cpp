@@ -1,6 +1,7 @@
 #include "integrity/hash_pool.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -12,6 +13,7 @@
 
 namespace {
 enum : uint8_t { SLOT_PENDING = 0, SLOT_HASHED = 1, SLOT_MISSING = 2 };
+constexpr size_t NOT_WAITING = SIZE_MAX;
 
 struct slot {
   std::atomic<uint8_t> state;
@@ -27,17 +29,22 @@ struct worker {
 };
 }  // namespace
 
+// The caller is one of the hashing threads: workers[0] is its own, and while the entry it waits
+// for is still being hashed it hashes entries nobody has taken yet. It sleeps only when none
+// is left, and a thread wakes it only for the entry it waits for.
 struct hash_pool {
   const wchar_t* folder;
   size_t folder_length;
   const list_entry* entries;
   size_t count;
-  slot* slots;
+  slot* slots;  // null: the caller hashes each entry when it takes it
   std::atomic<size_t> next;
   std::atomic<bool> stopping;
+  std::atomic<size_t> waiting_for;  // the entry the caller sleeps on, or NOT_WAITING
   pool_signal* signal;
   worker* workers;
-  uint32_t worker_count;  // 0: the caller hashes on its own thread with workers[0]
+  uint32_t prepared;      // workers with their buffers
+  uint32_t thread_count;  // workers[1 ... thread_count] run on threads of their own
 };
 
 namespace {
@@ -68,17 +75,26 @@ int hash_entry(worker* w, size_t index, unsigned char digest[DIGEST_BYTES]) {
   return hash_file_below(w->hasher, w->full, w->pool->folder_length, digest);
 }
 
-void run_worker(void* context) {
-  worker* w = static_cast<worker*>(context);
+// Takes the next entry nobody has taken and hashes it into its slot: false when none is left.
+bool hash_next(worker* w) {
   hash_pool* pool = w->pool;
-  while (!pool->stopping.load()) {
-    size_t index = pool->next.fetch_add(1);
-    if (index >= pool->count) break;
-    slot& s = pool->slots[index];
-    s.state.store(hash_entry(w, index, s.digest) ? SLOT_HASHED : SLOT_MISSING);
+  size_t index = pool->next.fetch_add(1);
+  if (index >= pool->count) return false;
+  slot& s = pool->slots[index];
+  s.state.store(hash_entry(w, index, s.digest) ? SLOT_HASHED : SLOT_MISSING);
+  // The caller says which entry it sleeps on under the lock before it looks at that slot a
+  // last time, so either it sees this state or this sees it waiting.
+  if (pool->waiting_for.load() == index) {
     lock_pool(pool->signal);
     wake_pool(pool->signal);
     unlock_pool(pool->signal);
+  }
+  return true;
+}
+
+void run_worker(void* context) {
+  worker* w = static_cast<worker*>(context);
+  while (!w->pool->stopping.load() && hash_next(w)) {
   }
 }
 
@@ -97,40 +113,45 @@ hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, siz
   pool->folder_length = wcslen(folder);
   pool->entries = entries;
   pool->count = count;
+  pool->waiting_for.store(NOT_WAITING);
   uint32_t wanted = pool_size(threads, count);
   pool->workers = static_cast<worker*>(calloc(wanted > 0 ? wanted : 1, sizeof(worker)));
-  if (pool->workers == nullptr || !prepare_worker(pool, &pool->workers[0])) {
+  if (pool->workers == nullptr) {
+    stop_hash_pool(pool);
+    return nullptr;
+  }
+  pool->prepared = 1;
+  if (!prepare_worker(pool, &pool->workers[0])) {
     stop_hash_pool(pool);
     return nullptr;
   }
   if (wanted < 2) return pool;
 
-  pool->slots = static_cast<slot*>(calloc(count, sizeof(slot)));
   pool->signal = create_pool_signal();
-  if (pool->slots == nullptr || pool->signal == nullptr) return pool;  // the caller's thread hashes
-  for (uint32_t i = 0; i < wanted; ++i) {
+  pool->slots = pool->signal != nullptr ? static_cast<slot*>(calloc(count, sizeof(slot))) : nullptr;
+  if (pool->slots == nullptr) return pool;  // the caller hashes each entry when it takes it
+  for (uint32_t i = 1; i < wanted; ++i) {
     worker* w = &pool->workers[i];
-    if (i > 0 && !prepare_worker(pool, w)) {
-      release_worker(w);
-      break;
-    }
+    pool->prepared = i + 1;
+    if (!prepare_worker(pool, w)) break;
     w->thread = os_thread_start(run_worker, w);
-    if (w->thread == nullptr) {
-      if (i > 0) release_worker(w);  // the first one stays, for the caller's thread
-      break;
-    }
-    pool->worker_count = i + 1;
+    if (w->thread == nullptr) break;
+    pool->thread_count = i;
   }
   return pool;
 }
 
 int take_digest(hash_pool* pool, size_t index, unsigned char digest[DIGEST_BYTES]) {
-  if (pool->worker_count == 0) return hash_entry(&pool->workers[0], index, digest);
+  if (pool->slots == nullptr) return hash_entry(&pool->workers[0], index, digest);
   slot& s = pool->slots[index];
-  uint8_t state = s.state.load();
+  uint8_t state;
+  while ((state = s.state.load()) == SLOT_PENDING && hash_next(&pool->workers[0])) {
+  }
   if (state == SLOT_PENDING) {
     lock_pool(pool->signal);
+    pool->waiting_for.store(index);
     while ((state = s.state.load()) == SLOT_PENDING) wait_pool(pool->signal);
+    pool->waiting_for.store(NOT_WAITING);
     unlock_pool(pool->signal);
   }
   if (state != SLOT_HASHED) return 0;
@@ -140,11 +161,8 @@ int take_digest(hash_pool* pool, size_t index, unsigned char digest[DIGEST_BYTES
 
 void stop_hash_pool(hash_pool* pool) {
   pool->stopping.store(true);
-  for (uint32_t i = 0; i < pool->worker_count; ++i) os_thread_join(pool->workers[i].thread, OS_WAIT_FOREVER);
-  if (pool->workers != nullptr) {
-    uint32_t prepared = pool->worker_count > 0 ? pool->worker_count : 1;
-    for (uint32_t i = 0; i < prepared; ++i) release_worker(&pool->workers[i]);
-  }
+  for (uint32_t i = 1; i <= pool->thread_count; ++i) os_thread_join(pool->workers[i].thread, OS_WAIT_FOREVER);
+  for (uint32_t i = 0; i < pool->prepared; ++i) release_worker(&pool->workers[i]);
   if (pool->signal != nullptr) free_pool_signal(pool->signal);
   free(pool->slots);
   free(pool->workers);

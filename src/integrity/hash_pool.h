@@ -1,5 +1,7 @@
 // The listed files hashed by a small pool of threads. Workers take the files in list order,
-// each with one hasher of its own; the caller takes the results one by one in the same order.
+// each with one hasher of its own; the caller takes the results one by one in the same order
+// and, while the one it needs is not ready, hashes files nobody has taken yet: it is one of
+// the threads.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +15,9 @@ constexpr uint32_t HASH_POOL_LARGEST = 8;
 
 struct hash_pool;
 
-// threads: 0 picks as many as the processors this process may use (at most
-// HASH_POOL_LARGEST); 1 hashes each file on the calling thread when it is taken. folder and
+// threads: the hashing threads, the caller's included; 0 picks as many as the processors this
+// process may use (at most HASH_POOL_LARGEST); 1 hashes each file on the calling thread when
+// it is taken. folder and
 // entries must outlive the pool. Null when out of memory.
 hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads);
 

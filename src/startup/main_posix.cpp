@@ -7,6 +7,10 @@
 // Arguments arrive split; each is taken as strict UTF-8. One that is not counts as a command
 // line that cannot be split.
 int main(int argc, char** argv) {
+  // The window is drawn with cairo alone: GTK is told not to set up OpenGL, whose drivers (a
+  // software renderer among them) take longer to load than the rest of the start. Set before
+  // any thread runs; a value the user chose stays.
+  setenv("GDK_GL", "disable", 0);
   wchar_t** wide = static_cast<wchar_t**>(calloc(static_cast<size_t>(argc) + 1, sizeof(wchar_t*)));
   bool ok = wide != nullptr;
   for (int i = 0; ok && i < argc; ++i) {

@@ -1,8 +1,12 @@
 // libcurl in place of WinHTTP: https only, the system's certificate store, HTTP/1.1, redirects
 // followed to https URLs only (as WinHTTP does by default), and WinHTTP's four time-outs mapped
 // onto libcurl's: resolving and connecting share one limit of 15 + 15 s; a transfer that moves
-// no byte for 30 s (sending or receiving) is abandoned.
+// no byte for 30 s (sending or receiving) is abandoned. libcurl is loaded at the first download,
+// so that starting the launcher (and every command-line mode) does not pay for it and the two
+// dozen libraries it brings.
+#define CURL_DISABLE_TYPECHECK  // plain declarations, whose types the table below takes
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -22,8 +26,47 @@ namespace {
 constexpr size_t HOST_UNITS = 256;
 constexpr size_t URL_PATH_UNITS = 4096;
 
+// The libcurl calls of a download, resolved once from the library; it stays loaded for the
+// process's life, as its global state must.
+struct curl_calls {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_free) free = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_url) url = nullptr;
+  decltype(&curl_url_set) url_set = nullptr;
+  decltype(&curl_url_get) url_get = nullptr;
+  decltype(&curl_url_cleanup) url_cleanup = nullptr;
+};
+curl_calls g_curl;
+bool g_curl_ready = false;
 pthread_once_t g_curl_once = PTHREAD_ONCE_INIT;
-void start_curl() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+template <typename call>
+bool resolve(void* library, call* slot, const char* name) {
+  *slot = reinterpret_cast<call>(dlsym(library, name));
+  return *slot != nullptr;
+}
+
+void start_curl() {
+  void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return;
+  curl_calls& c = g_curl;
+  g_curl_ready =
+      resolve(library, &c.global_init, "curl_global_init") && resolve(library, &c.easy_init, "curl_easy_init") &&
+      resolve(library, &c.easy_setopt, "curl_easy_setopt") && resolve(library, &c.easy_perform, "curl_easy_perform") &&
+      resolve(library, &c.easy_getinfo, "curl_easy_getinfo") &&
+      resolve(library, &c.easy_cleanup, "curl_easy_cleanup") && resolve(library, &c.free, "curl_free") &&
+      resolve(library, &c.slist_append, "curl_slist_append") &&
+      resolve(library, &c.slist_free_all, "curl_slist_free_all") && resolve(library, &c.url, "curl_url") &&
+      resolve(library, &c.url_set, "curl_url_set") && resolve(library, &c.url_get, "curl_url_get") &&
+      resolve(library, &c.url_cleanup, "curl_url_cleanup") && c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
 
 struct body_sink {
   CURL* curl;
@@ -38,7 +81,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
   size_t bytes = size * count;
   if (sink->fd < 0) {
     long status = 0;
-    if (curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) return 0;
+    if (g_curl.easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) return 0;
     sink->fd = open(sink->path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (sink->fd < 0) return 0;
   }
@@ -68,27 +111,27 @@ size_t wide_length(const char* text, size_t capacity) {
 // The URL split as WinHttpCrackUrl would: https scheme, host of at most 255 units, path (with
 // any query) of at most 4,095 units.
 CURLU* split_https_url(const char* url) {
-  CURLU* parts = curl_url();
+  CURLU* parts = g_curl.url();
   char* scheme = nullptr;
   char* host = nullptr;
   char* path = nullptr;
   char* query = nullptr;
-  bool ok = parts != nullptr && curl_url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK &&
-            curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && strcmp(scheme, "https") == 0 &&
-            curl_url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-            curl_url_get(parts, CURLUPART_PATH, &path, 0) == CURLUE_OK;
+  bool ok = parts != nullptr && g_curl.url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK &&
+            g_curl.url_get(parts, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && strcmp(scheme, "https") == 0 &&
+            g_curl.url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+            g_curl.url_get(parts, CURLUPART_PATH, &path, 0) == CURLUE_OK;
   if (ok) {
-    if (curl_url_get(parts, CURLUPART_QUERY, &query, 0) != CURLUE_OK) query = nullptr;
+    if (g_curl.url_get(parts, CURLUPART_QUERY, &query, 0) != CURLUE_OK) query = nullptr;
     size_t path_units = wide_length(path, URL_PATH_UNITS);
     if (query != nullptr) path_units += 1 + wide_length(query, URL_PATH_UNITS);
     ok = wide_length(host, HOST_UNITS) < HOST_UNITS && path_units < URL_PATH_UNITS;
   }
-  curl_free(scheme);
-  curl_free(host);
-  curl_free(path);
-  curl_free(query);
+  g_curl.free(scheme);
+  g_curl.free(host);
+  g_curl.free(path);
+  g_curl.free(query);
   if (!ok) {
-    curl_url_cleanup(parts);
+    g_curl.url_cleanup(parts);
     return nullptr;
   }
   return parts;
@@ -96,40 +139,40 @@ CURLU* split_https_url(const char* url) {
 
 // The settings every download of the launcher's own shares.
 void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_slist* headers) {
-  curl_easy_setopt(curl, CURLOPT_CURLU, url);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, user_agent);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
-  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(DOWNLOAD_CHUNK_BYTES));
+  g_curl.easy_setopt(curl, CURLOPT_CURLU, url);
+  g_curl.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+  g_curl.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  g_curl.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  g_curl.easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  g_curl.easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  g_curl.easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  g_curl.easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  g_curl.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  g_curl.easy_setopt(curl, CURLOPT_USERAGENT, user_agent);
+  g_curl.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  g_curl.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  g_curl.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
+  g_curl.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  g_curl.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
+  g_curl.easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(DOWNLOAD_CHUNK_BYTES));
 }
 
 int fetch(CURLU* url, const char* destination, const char* user_agent) {
-  CURL* curl = curl_easy_init();
+  CURL* curl = g_curl.easy_init();
   if (curl == nullptr) return 0;
-  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");  // no header beyond the user agent
+  struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");  // no header beyond the user agent
   body_sink sink = {curl, destination, -1, 0};
   set_common_options(curl, url, user_agent, headers);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  g_curl.easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
+  g_curl.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
 
   long status = 0;
-  int result = curl_easy_perform(curl) == CURLE_OK &&
-               curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200 &&
+  int result = g_curl.easy_perform(curl) == CURLE_OK &&
+               g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200 &&
                sink.fd >= 0 && sink.total >= 1;
   if (sink.fd >= 0 && close(sink.fd) != 0) result = 0;
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(headers);
+  g_curl.easy_cleanup(curl);
+  g_curl.slist_free_all(headers);
   return result;
 }
 // A range download: the answer is judged by its status and Content-Range before the first byte
@@ -162,7 +205,7 @@ size_t range_body(char* data, size_t size, size_t count, void* user) {
   size_t bytes = size * count;
   if (!state->judged) {
     long status = 0;
-    if (curl_easy_getinfo(state->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 206 ||
+    if (g_curl.easy_getinfo(state->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 206 ||
         !state->range_seen) {
       return 0;
     }
@@ -174,25 +217,25 @@ size_t range_body(char* data, size_t size, size_t count, void* user) {
 }
 
 int fetch_range(CURLU* url, const char* user_agent, range_state* state) {
-  CURL* curl = curl_easy_init();
+  CURL* curl = g_curl.easy_init();
   if (curl == nullptr) return 0;
   state->curl = curl;
   char range[48];
   snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(state->begin),
            static_cast<unsigned long long>(state->end - 1));
-  struct curl_slist* headers = curl_slist_append(nullptr, "Accept:");
+  struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");
   set_common_options(curl, url, user_agent, headers);
-  curl_easy_setopt(curl, CURLOPT_RANGE, range);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, range_header);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, state);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, range_body);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, state);
+  g_curl.easy_setopt(curl, CURLOPT_RANGE, range);
+  g_curl.easy_setopt(curl, CURLOPT_HEADERFUNCTION, range_header);
+  g_curl.easy_setopt(curl, CURLOPT_HEADERDATA, state);
+  g_curl.easy_setopt(curl, CURLOPT_WRITEFUNCTION, range_body);
+  g_curl.easy_setopt(curl, CURLOPT_WRITEDATA, state);
   long status = 0;
-  int result = curl_easy_perform(curl) == CURLE_OK &&
-               curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 206 &&
+  int result = g_curl.easy_perform(curl) == CURLE_OK &&
+               g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 206 &&
                state->judged && state->received == state->end - state->begin;
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(headers);
+  g_curl.easy_cleanup(curl);
+  g_curl.slist_free_all(headers);
   return result;
 }
 }  // namespace
@@ -202,12 +245,12 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);
   utf8_path user_agent(k_user_agent);
-  if (!url_text.ok() || !user_agent.ok()) return 0;
+  if (!g_curl_ready || !url_text.ok() || !user_agent.ok()) return 0;
   CURLU* parts = split_https_url(url_text.text);
   if (parts == nullptr) return 0;
   range_state state = {nullptr, begin, end, total, 0, false, false, sink};
   int result = fetch_range(parts, user_agent.text, &state);
-  curl_url_cleanup(parts);
+  g_curl.url_cleanup(parts);
   return result;
 }
 
@@ -217,11 +260,11 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
   utf8_path path(destination);
   utf8_path user_agent(k_user_agent);
   int result = 0;
-  if (url_text.ok() && path.ok() && user_agent.ok()) {
+  if (g_curl_ready && url_text.ok() && path.ok() && user_agent.ok()) {
     CURLU* parts = split_https_url(url_text.text);
     if (parts != nullptr) {
       result = fetch(parts, path.text, user_agent.text);
-      curl_url_cleanup(parts);
+      g_curl.url_cleanup(parts);
     }
   }
   // Every failure removes the destination, also a file an earlier run left there.

@@ -24,11 +24,11 @@ constexpr size_t FAILURE_LINE_UNITS = 256;
 }
 
 job_parameters download_job(const wchar_t* url, const wchar_t* destination, uint64_t download_cap) {
-  return {{{k_job_variable_names[0], url}, {k_job_variable_names[1], destination}}, download_cap};
+  return {{{k_job_variable_names[0], url}, {k_job_variable_names[1], destination}}, download_cap, nullptr};
 }
 
 job_parameters extract_job(const wchar_t* package, const wchar_t* staging) {
-  return {{{k_job_variable_names[2], package}, {k_job_variable_names[3], staging}}, 0};
+  return {{{k_job_variable_names[2], package}, {k_job_variable_names[3], staging}}, 0, nullptr};
 }
 
 void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_t* script) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "trust/digest.h"
+
 constexpr size_t COMMAND_LINE_UNITS = 8192;
 
 // The two script texts, verbatim.
@@ -30,9 +32,20 @@ struct job_variable {
 // (0: no cap). The Linux port stops a download beyond the cap; PowerShell has no such switch
 // there, and the callers compare sizes afterwards in any case.
 constexpr size_t JOB_VARIABLES = 2;
+
+// The SHA-256 of a downloaded body, taken as the launcher wrote it to the destination (Linux);
+// known stays 0 where the child writes the file itself (PowerShell).
+struct body_digest {
+  int known;
+  uint64_t bytes;
+  unsigned char digest[DIGEST_BYTES];
+};
+
+// digest: null, or where a download leaves its body's digest.
 struct job_parameters {
   job_variable variables[JOB_VARIABLES];
   uint64_t download_cap;
+  body_digest* digest;
 };
 job_parameters download_job(const wchar_t* url, const wchar_t* destination, uint64_t download_cap);
 job_parameters extract_job(const wchar_t* package, const wchar_t* staging);

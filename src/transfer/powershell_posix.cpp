@@ -1,11 +1,13 @@
-// The Linux port runs the same two jobs in a hidden child process started without a shell,
+// The Linux port runs the same two jobs without PowerShell: the download in a hidden child
+// process started without a shell (the curl program, found in the absolute folders of PATH),
 // with the launcher's environment plus the job's variables and the root folder as working
-// folder: the download with the curl program, the extraction with bsdtar (libarchive-tools),
-// both found in the absolute folders of PATH. The launcher does the scripts' preparatory steps
-// itself (deleting the old destination, emptying the staging folder), writes the downloaded
-// body itself (so that it can stop at the cap), follows redirects only within the release
-// origin, and refuses archive entries that would land outside the staging folder.
+// folder; the extraction in the launcher itself, with libarchive. The launcher does the
+// scripts' preparatory steps itself (deleting the old destination, emptying the staging
+// folder), writes the downloaded body itself (so that it can stop at the cap), follows
+// redirects only within the release origin, and refuses archive entries that would land
+// outside the staging folder or that are neither a regular file nor a folder.
 #include <errno.h>
+#include <openssl/evp.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <signal.h>
@@ -23,6 +25,7 @@
 #include "core/system_path_posix.h"
 #include "release_profile.h"
 #include "transfer/download.h"
+#include "transfer/platform.h"
 #include "transfer/powershell.h"
 
 extern char** environ;
@@ -31,12 +34,10 @@ namespace {
 constexpr unsigned long JOB_FAILED = 1;
 constexpr unsigned long UNREADABLE_EXIT_CODE = 31;
 constexpr unsigned long HTTP_STATUS_REFUSED = 22;  // curl's own code for an HTTP error
-constexpr size_t NAME_LINE_BYTES = 8192;
 constexpr size_t BODY_CHUNK_BYTES = 262144;
 constexpr size_t WRITE_OUT_BYTES = 8192;
 constexpr unsigned REDIRECTS_MAX = 5;
 constexpr int BODY_PIPE_BYTES = 1048576;
-
 // Starts the program (an absolute path) with that environment in g_root, its output and
 // errors captured or sent nowhere: 1, or 0 with the error number.
 int start_child(const char* program, char* const argv[], char* const environment[], bool capture_output,
@@ -134,107 +135,24 @@ bool remove_tree(const char* path) {
   return nftw(path, remove_entry, 32, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
-thread_local unsigned g_links_found;
-thread_local unsigned g_unexamined;  // entries a pass could not list or examine
-thread_local unsigned g_opened;      // folders a pass opened to their owner
-
-// Gives the folder back to its owner (bsdtar made it with the archive's mode, maybe 000) so
-// that the next pass can look inside; counts it when that changed anything.
-void open_to_owner(const char* folder) {
-  struct stat info;
-  if (lstat(folder, &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_IRWXU) != S_IRWXU &&
-      chmod(folder, (info.st_mode & 07777) | S_IRWXU) == 0) {
-    ++g_opened;
-  }
-}
-
-int sweep_entry(const char* path, const struct stat* info, int type, struct FTW* place) {
-  if (type == FTW_DNR || type == FTW_NS) {
-    ++g_unexamined;
-    if (type == FTW_DNR) {
-      open_to_owner(path);
-    } else if (place->base > 0) {  // the folder holding it lets no one examine its entries
-      char* folder = strndup(path, static_cast<size_t>(place->base - 1));
-      if (folder != nullptr) open_to_owner(folder);
-      free(folder);
-    }
-  } else if (type == FTW_SL || type == FTW_SLN || (type == FTW_F && !S_ISREG(info->st_mode))) {
-    ++g_links_found;
-    unlink(path);
-  }
-  return 0;
-}
-
-// bsdtar keeps entries inside the folder and never writes through a link, but it creates link
-// entries as they are; a link pointing anywhere is removed and fails the extraction. So does a
-// folder the sweep cannot list, or an entry it cannot examine: it is opened to its owner and
-// swept again, so that no link stays hidden inside for a later run to activate.
-bool staging_holds_only_files(const char* staging) {
-  g_links_found = 0;
-  unsigned unexamined = 0;
-  bool walked;
-  do {
-    g_unexamined = 0;
-    g_opened = 0;
-    walked = nftw(staging, sweep_entry, 32, FTW_PHYS) == 0;
-    unexamined += g_unexamined;
-  } while (walked && g_opened > 0);
-  if (unexamined > 0) write_log(L"Entree illisible dans le client extrait: extraction refusee.");
-  return walked && g_links_found == 0 && unexamined == 0;
-}
-
-// 1 when the name, as bsdtar lists it, stays below the folder it is extracted into.
-bool name_stays_inside(const char* name, size_t length) {
-  if (length == 0 || name[0] == '/') return false;
-  size_t start = 0;
-  for (size_t i = 0; i <= length; ++i) {
-    if (i == length || name[i] == '/') {
-      if (i - start == 2 && name[start] == '.' && name[start + 1] == '.') return false;
-      start = i + 1;
-    }
-  }
-  return true;
-}
-
-// Reads the entry names that "bsdtar -t" writes, one a line: false when one of them is absolute
-// or has a ".." element (bsdtar -x strips or skips such entries, and would still succeed).
-bool entry_names_stay_inside(int names) {
-  char* line = static_cast<char*>(malloc(NAME_LINE_BYTES));
-  size_t length = 0;
-  bool inside = line != nullptr;
-  char chunk[4096];
-  for (;;) {
-    ssize_t got = read(names, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    for (ssize_t i = 0; i < got && line != nullptr; ++i) {
-      if (chunk[i] == '\n') {
-        if (!name_stays_inside(line, length)) inside = false;
-        length = 0;
-      } else if (length < NAME_LINE_BYTES) {
-        line[length++] = chunk[i];
-      } else {
-        inside = false;  // no sound client file has a name this long
-      }
-    }
-  }
-  if (length > 0 && line != nullptr && !name_stays_inside(line, length)) inside = false;
-  free(line);
-  return inside;
-}
-
 // The body as it arrives, written by the launcher: created at the first byte, never beyond
-// the cap, emptied again when the answer turns out to be a redirect.
+// the cap, emptied again when the answer turns out to be a redirect. Hashed as it is written,
+// so that the package need not be read again to be checked.
 struct body_file {
   const char* path;
   uint64_t cap;
   uint64_t total;
   int fd;
+  EVP_MD_CTX* hash;  // null: no digest wanted, or the hash failed
 };
 
 bool write_body(body_file* body, const char* data, size_t bytes) {
   if (body->fd < 0) body->fd = open(body->path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (body->fd < 0) return false;
+  if (body->hash != nullptr && EVP_DigestUpdate(body->hash, data, bytes) != 1) {
+    EVP_MD_CTX_free(body->hash);
+    body->hash = nullptr;
+  }
   size_t done = 0;
   while (done < bytes) {
     ssize_t written = write(body->fd, data + done, bytes - done);
@@ -313,7 +231,28 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
   return HTTP_STATUS_REFUSED;
 }
 
+// The body's hash when the caller wants its digest; null otherwise (or out of memory).
+EVP_MD_CTX* start_body_hash(const job_parameters* job) {
+  if (job->digest == nullptr) return nullptr;
+  EVP_MD_CTX* hash = EVP_MD_CTX_new();
+  if (hash != nullptr && EVP_DigestInit_ex2(hash, EVP_sha256(), nullptr) != 1) {
+    EVP_MD_CTX_free(hash);
+    hash = nullptr;
+  }
+  return hash;
+}
+
+void finish_body_hash(body_file* body, body_digest* digest) {
+  unsigned int length = 0;
+  if (body->hash == nullptr || EVP_DigestFinal_ex(body->hash, digest->digest, &length) != 1 || length != DIGEST_BYTES) {
+    return;
+  }
+  digest->bytes = body->total;
+  digest->known = 1;
+}
+
 int run_download(const job_parameters* job, char* const environment[]) {
+  if (job->digest != nullptr) job->digest->known = 0;
   utf8_path url(job->variables[0].value);
   utf8_path destination(job->variables[1].value);
   utf8_path origin(VORNA380_RELEASE_ORIGIN);
@@ -324,7 +263,7 @@ int run_download(const job_parameters* job, char* const environment[]) {
     journal_start_failure(ENOENT);
     return 0;
   }
-  body_file body = {destination.text, job->download_cap, 0, -1};
+  body_file body = {destination.text, job->download_cap, 0, -1, start_body_hash(job)};
   char* current = strdup(url.text);
   long code = current != nullptr ? 0 : JOB_FAILED;
   for (unsigned redirects = 0; current != nullptr; ++redirects) {
@@ -339,7 +278,8 @@ int run_download(const job_parameters* job, char* const environment[]) {
     } else if (redirects == REDIRECTS_MAX) {
       write_log(L"Redirection refusee: trop de redirections.");
       code = JOB_FAILED;
-    } else if (body.fd >= 0 && (ftruncate(body.fd, 0) != 0 || lseek(body.fd, 0, SEEK_SET) != 0)) {
+    } else if ((body.fd >= 0 && (ftruncate(body.fd, 0) != 0 || lseek(body.fd, 0, SEEK_SET) != 0)) ||
+               (body.hash != nullptr && EVP_DigestInit_ex2(body.hash, EVP_sha256(), nullptr) != 1)) {
       code = JOB_FAILED;
     } else {
       body.total = 0;
@@ -350,6 +290,8 @@ int run_download(const job_parameters* job, char* const environment[]) {
   }
   free(curl);
   if (body.fd >= 0 && close(body.fd) != 0 && code == 0) code = JOB_FAILED;
+  if (code == 0 && body.fd >= 0) finish_body_hash(&body, job->digest);
+  EVP_MD_CTX_free(body.hash);
   if (code < 0) return 0;
   return finish_child(static_cast<unsigned long>(code));
 }
@@ -385,7 +327,7 @@ int starts_as_zip(const wchar_t* package) {
          ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6));
 }
 
-int run_extract(const job_parameters* job, char* const environment[]) {
+int run_extract(const job_parameters* job) {
   utf8_path package(job->variables[0].value);
   utf8_path staging(job->variables[1].value);
   if (!package.ok() || !staging.ok()) return finish_child(JOB_FAILED);
@@ -393,47 +335,11 @@ int run_extract(const job_parameters* job, char* const environment[]) {
   if (zip == 0) write_log(L"Archive refusee: le package ne commence pas par la signature zip.");
   if (zip != 1) return finish_child(JOB_FAILED);
   if (!remove_tree(staging.text) || !make_folder_chain(staging.text)) return finish_child(JOB_FAILED);
-  char* bsdtar = find_program("bsdtar");
-  if (bsdtar == nullptr) {
-    journal_start_failure(ENOENT);
-    return 0;
-  }
-  // The names are listed while the extraction runs: bsdtar -x never writes outside the folder
-  // itself, the listing only decides whether the result is refused.
-  char* list[] = {const_cast<char*>("bsdtar"), const_cast<char*>("-t"), const_cast<char*>("-f"), package.text,
-                  nullptr};
-  char* extract[] = {const_cast<char*>("bsdtar"),          const_cast<char*>("-x"),
-                     const_cast<char*>("-f"),              package.text,
-                     const_cast<char*>("-C"),              staging.text,
-                     const_cast<char*>("--no-same-owner"), const_cast<char*>("--no-same-permissions"),
-                     const_cast<char*>("--no-xattrs"),     const_cast<char*>("--no-acls"),
-                     const_cast<char*>("--no-fflags"),     nullptr};
-  os_child lister;
-  os_child extractor;
-  int error = 0;
-  bool started = start_child(bsdtar, list, environment, true, false, &lister, &error);
-  if (started) {
-    started = start_child(bsdtar, extract, environment, false, false, &extractor, &error);
-    if (!started) kill(lister.pid, SIGTERM);
-  }
-  free(bsdtar);
-  if (!started) {
-    if (lister.pid > 0) {
-      close(lister.output);
-      wait_child(lister);
-    }
-    journal_start_failure(error);
-    return 0;
-  }
-  bool names_inside = entry_names_stay_inside(lister.output);
-  close(lister.output);
-  unsigned long list_code = wait_child(lister);
-  unsigned long code = wait_child(extractor);
-  // Links go whatever bsdtar answered: it may have made one before it refused an entry.
-  bool only_files = staging_holds_only_files(staging.text);
-  if (code == 0) code = list_code;
-  if (code == 0 && !(names_inside && only_files)) code = JOB_FAILED;
-  return finish_child(code);
+  int folder = open(staging.text, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return finish_child(JOB_FAILED);
+  bool expanded = expand_zip(package.text, folder);
+  close(folder);
+  return finish_child(expanded ? 0 : JOB_FAILED);
 }
 }  // namespace
 
@@ -444,12 +350,13 @@ int powershell(const wchar_t* script, const job_parameters* job) {
     journal_start_failure(EINVAL);
     return 0;
   }
+  if (!download) return run_extract(job);
   char** environment = make_environment(job);
   if (environment == nullptr) {
     journal_start_failure(ENOMEM);
     return 0;
   }
-  int result = download ? run_download(job, environment) : run_extract(job, environment);
+  int result = run_download(job, environment);
   free_environment(environment);
   return result;
 }

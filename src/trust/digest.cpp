@@ -25,12 +25,19 @@ void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TE
   text[64] = L'\0';
 }
 
+int package_digest_matches(const wchar_t* path, uint64_t hashed_bytes, const unsigned char digest[DIGEST_BYTES],
+                           const release_manifest* manifest) {
+  uint64_t size = 0;
+  if (!os_file_size(path, &size) || size != manifest->package_size || hashed_bytes != size) return 0;
+  wchar_t text[DIGEST_TEXT_UNITS];
+  digest_hex(digest, text);
+  return equal_ignoring_case(text, manifest->package_sha256);
+}
+
 int verify_package_file(const wchar_t* path, const release_manifest* manifest) {
   uint64_t size = 0;
   if (!os_file_size(path, &size) || size != manifest->package_size) return 0;
   unsigned char digest[DIGEST_BYTES];
   if (!sha256_file(path, digest)) return 0;
-  wchar_t text[DIGEST_TEXT_UNITS];
-  digest_hex(digest, text);
-  return equal_ignoring_case(text, manifest->package_sha256);
+  return package_digest_matches(path, size, digest, manifest);
 }

@@ -35,5 +35,10 @@ void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TE
 // before any byte is read.
 int verify_package_file(const wchar_t* path, const release_manifest* manifest);
 
+// The same test for a package whose digest was taken as it was written: 1 when the file has
+// exactly the manifest's package size, as many bytes were hashed, and the digest matches.
+int package_digest_matches(const wchar_t* path, uint64_t hashed_bytes, const unsigned char digest[DIGEST_BYTES],
+                           const release_manifest* manifest);
+
 // SHA-256 of bytes in memory.
 int sha256_bytes(const unsigned char* data, uint32_t length, unsigned char digest[DIGEST_BYTES]);

@@ -1,5 +1,5 @@
 // The Linux download job against the real release server: what the curl child sees in its
-// environment, the size cap, and where redirects may lead.
+// environment, the size cap, where redirects may lead, and the body's digest.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <unistd.h>
@@ -106,4 +106,25 @@ TEST_F(DownloadJobPosix, RedirectsAreFollowedOnlyWithinTheOrigin) {
   EXPECT_NE(read_bytes(destination), small);
   EXPECT_EQ(journal.messages(),
             (std::vector<std::string>{"Redirection refusee: elle quitte l'origine de la release.", k_child_failed}));
+}
+
+TEST_F(DownloadJobPosix, TheBodyIsHashedAsItIsWritten) {
+  // Through a redirect: only the final answer's body counts.
+  std::string small = fault_file(L"small.txt");
+  body_digest streamed = {};
+  std::wstring url = origin_url(L"fault/redirect");
+  job_parameters job = download_job(url.c_str(), destination.c_str(), 0);
+  job.digest = &streamed;
+  ASSERT_EQ(powershell(k_download_script, &job), 1);
+  ASSERT_EQ(streamed.known, 1);
+  EXPECT_EQ(streamed.bytes, small.size());
+  wchar_t text[DIGEST_TEXT_UNITS];
+  digest_hex(streamed.digest, text);
+  EXPECT_EQ(to_utf8(text), sha256_hex(small));
+  // A failed download leaves no digest behind.
+  url = origin_url(L"fault/status-404");
+  job = download_job(url.c_str(), destination.c_str(), 0);
+  job.digest = &streamed;
+  EXPECT_EQ(powershell(k_download_script, &job), 0);
+  EXPECT_EQ(streamed.known, 0);
 }

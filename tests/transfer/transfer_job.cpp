@@ -1,5 +1,6 @@
-// Runs one of the launcher's two child-process jobs from the command line, for the transfer
-// benchmark: transfer_job download URL DEST | transfer_job extract PACKAGE STAGING.
+// Runs one of the launcher's two jobs from the command line, for the transfer benchmark:
+// transfer_job download URL DEST | transfer_job extract PACKAGE STAGING. A download asks for
+// the body's digest, as the install worker does.
 // Exit code 0 when the job succeeded, 1 when it failed, 2 for a wrong command line.
 #include <cstdio>
 #include <cstring>
@@ -17,5 +18,7 @@ int main(int argc, char** argv) {
   std::wstring first = from_utf8(argv[2]);
   std::wstring second = from_utf8(argv[3]);
   job_parameters job = download ? download_job(first.c_str(), second.c_str(), 0) : extract_job(first.c_str(), second.c_str());
+  body_digest digest = {};
+  if (download) job.digest = &digest;
   return powershell(download ? k_download_script : k_extract_script, &job) ? 0 : 1;
 }

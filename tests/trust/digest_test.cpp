@@ -1,10 +1,12 @@
 // File digests: sha256_file against openssl's digests of the same files, the files that must
-// never hash, digest_hex, and the client package test.
+// never hash, one file hasher across folders, digest_hex, and the client package test.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_support.h"
 #include "trust/digest.h"
@@ -165,4 +167,37 @@ TEST(VerifyPackageFile, MissingDirectoriesAndLinksAreRefused) {
   const std::wstring link = fixture_path(L"digest/file-link.bin");
   EXPECT_EQ(verify_package_file(link.c_str(), package_record(4194304, openssl_digest(L"chunk")).get()), 0);
 #endif
+}
+
+TEST(FileHasher, OneHasherFollowsEveryChangeOfFolder) {
+  temp_dir dir;
+  const std::vector<std::pair<std::wstring, std::string>> files = {
+      {L"a/x", "one"}, {L"a/y", "two"}, {L"a/b/x", "three"}, {L"ab/x", "four"}, {L"x", "five"}};
+  ASSERT_TRUE(make_dirs(dir / L"a/b"));
+  ASSERT_TRUE(make_dirs(dir / L"ab"));
+  for (const auto& [name, bytes] : files) ASSERT_TRUE(write_bytes(dir / name, bytes));
+  file_hasher* hasher = create_file_hasher();
+  ASSERT_NE(hasher, nullptr);
+  auto hashed = [&](const std::wstring& name) {
+    unsigned char digest[DIGEST_BYTES];
+    std::wstring path = dir / name;
+    return hash_file_below(hasher, path.c_str(), dir.path.size(), digest) ? hex_text(digest) : std::string();
+  };
+  // Into a deeper folder, back up, to a sibling whose name starts like the last one, and to the top.
+  for (const wchar_t* name : {L"a/x", L"a/y", L"a/b/x", L"a/x", L"ab/x", L"x", L"a/y"}) {
+    std::string expected;
+    for (const auto& [listed, bytes] : files) {
+      if (listed == name) expected = sha256_hex(bytes);
+    }
+    EXPECT_EQ(hashed(name), expected) << to_utf8(name);
+  }
+  EXPECT_EQ(hashed(L"a/missing"), "");
+  EXPECT_EQ(hashed(L"a/b"), "");  // a folder, right after a file of its parent
+#ifndef _WIN32
+  // A link to a folder already examined is still a link.
+  ASSERT_TRUE(make_link(dir / L"a", dir / L"c"));
+  EXPECT_EQ(hashed(L"a/x"), sha256_hex("one"));
+  EXPECT_EQ(hashed(L"c/x"), "");
+#endif
+  free_file_hasher(hasher);
 }
