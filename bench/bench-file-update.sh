@@ -86,10 +86,24 @@ run() {
   "$runner" "$2" || { echo "bench-file-update: $1 did not reach its ready ending" >&2; tail -20 "$2/launcher.log" >&2; exit 1; }
   t_run=$(echo "$(seconds) - $start" | bc -l)
   sleep 0.3
-  fetched=$(tail -n +"$((before + 1))" "$log" | awk '/\.zip HTTP/ { sum += $5; n += 1 } END { printf "%d %d", sum, n }')
+  fetched=$(tail -n +"$((before + 1))" "$log" | awk '/\.zip HTTP/ { sum += $6; n += 1 } END { printf "%d %d", sum, n }')
   if grep -q "Echec de la mise a jour par fichier" "$2/launcher.log"; then
     echo "  ($1: $(grep "Echec de la mise a jour par fichier" "$2/launcher.log" | tail -1))"
   fi
+}
+# phases LOG FROM: the time between the status lines the run journalled from line FROM on
+# (journal time stamps, 1 s resolution).
+phases() {
+  python3 - "$1" "$2" <<'PY'
+import datetime, sys
+marks = []
+for number, raw in enumerate(open(sys.argv[1], encoding="utf-8"), 1):
+    stamp, _, message = raw.rstrip("\r\n").partition("] ")
+    if number >= int(sys.argv[2]) and (message.endswith("...") or message.endswith("Pret a jouer.")):
+        marks.append((datetime.datetime.strptime(stamp[1:], "%Y-%m-%d %H:%M:%S"), message))
+for (when, message), (after, _) in zip(marks, marks[1:]):
+    print("    %3d s  %s" % ((after - when).total_seconds(), message))
+PY
 }
 # goal PACKAGE NAMES_FILE: compressed bytes of the named entries (local records) plus the
 # central directory.
@@ -117,6 +131,7 @@ t_full=$t_run
 read -r full_bytes full_requests <<< "$fetched"
 printf 'full path                 %8.2f s  %12d bytes in %d requests\n' "$t_full" "$full_bytes" "$full_requests"
 
+from=$(($(wc -l < "$work/root/launcher.log") + 1))
 run "update by the file" "$work/root"
 read -r bytes requests <<< "$fetched"
 read -r entries directory <<< "$(goal "$bench/two/$(package_path "$bench/two")" "$bench/changed.txt")"
@@ -128,9 +143,11 @@ victim=$(sed -n '2500p' "$bench/next/client-integrity.sha256" | cut -c67-)
 rm -f "$work/root/Client/$victim"
 printf 'damaged\n' > "$work/root/Client/$victim"
 printf '%s\n' "$victim" > "$work/victim.txt"
+from=$(($(wc -l < "$work/root/launcher.log") + 1))
 run "repair of one damaged file" "$work/root"
 read -r bytes requests <<< "$fetched"
 read -r entries directory <<< "$(goal "$bench/two/$(package_path "$bench/two")" "$work/victim.txt")"
 printf 'one damaged file          %8.2f s  %12d bytes in %d requests; its entry %d + directory %d bytes\n' \
   "$t_run" "$bytes" "$requests" "$entries" "$directory"
 echo "  bytes / (entry + directory): $(ratio "$bytes" "$((entries + directory))"), time / full path: $(ratio "$t_run" "$t_full")"
+phases "$work/root/launcher.log" "$from"

@@ -63,6 +63,11 @@ class FileUpdate : public InstallTest {
     for (size_t i = 0; i < index; ++i) at = list.find('\n', at) + 1;
     return from_utf8(list.substr(at + 66, list.find('\n', at) - at - 66));
   }
+  // The first listed file from index on with at least a few KiB.
+  std::wstring sizable_path(size_t index) const {
+    while (read_bytes(join(client, listed_path(index))).size() < 4096) ++index;
+    return listed_path(index);
+  }
   static void damage(const std::wstring& path) {
     remove_tree(path);  // never written into: installed files are links to the fixtures
     ASSERT_TRUE(write_bytes(path, "damaged"));
@@ -95,7 +100,7 @@ TEST_F(FileUpdate, ChangedOrDamagedFilesAreFetchedByRangeAlone) {
   EXPECT_FALSE(file_exists(root / L"Vorna380.files.zip"));
   EXPECT_FALSE(file_exists(root / L"Vorna380.package.zip"));
 
-  std::wstring victim = join(client, listed_path(500));
+  std::wstring victim = join(client, sizable_path(500));
   std::string good = read_bytes(victim);
   damage(victim);
   access_log log;
@@ -126,19 +131,27 @@ TEST_F(FileUpdate, EveryFailureFallsBackToTheFullDownload) {
   EXPECT_EQ(read_bytes(join(client, L"client-integrity.sha256")),
             published(L"changed-files-no-ranges", L"dl/client-integrity.sha256"));
 
+  ASSERT_TRUE(serve_release(L"changed-files"));
   // The served package is the changed release's, broken so that its own digest no longer
   // holds: the full download that follows is refused too, and nothing is activated.
   std::string package = published(L"changed-files", k_package);
-  std::wstring victim = join(client, listed_path(500));
-  std::string victim_name = to_utf8(listed_path(500));
+  std::wstring victim_path = sizable_path(500);
+  std::wstring victim = join(client, victim_path);
+  std::string victim_name = to_utf8(victim_path);
   size_t record = package.find("PK\x01\x02");
   ASSERT_NE(record, std::string::npos);
-  size_t local = package.find(victim_name);  // the first copy of the name: its local header
+  // The victim's local header: the signature 30 bytes before its name.
+  size_t local = package.find(victim_name);
+  while (local != std::string::npos && (local < 30 || package.compare(local - 30, 4, "PK\x03\x04") != 0)) {
+    local = package.find(victim_name, local + 1);
+  }
   ASSERT_NE(local, std::string::npos);
+  size_t data = local + victim_name.size() + static_cast<unsigned char>(package[local - 2]) +
+                256u * static_cast<unsigned char>(package[local - 1]);
   struct fault {
     const char* name;
     size_t at;  // the byte changed
-  } faults[] = {{"directory", record + 1}, {"entry data", local + victim_name.size() + 40}};
+  } faults[] = {{"directory", record + 1}, {"entry data", data + 10}};
   for (const fault& f : faults) {
     damage(victim);
     std::string broken = package;
