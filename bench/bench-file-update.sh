@@ -99,7 +99,8 @@ import datetime, sys
 marks = []
 for number, raw in enumerate(open(sys.argv[1], encoding="utf-8"), 1):
     stamp, _, message = raw.rstrip("\r\n").partition("] ")
-    if number >= int(sys.argv[2]) and (message.endswith("...") or message.endswith("Pret a jouer.")):
+    if number >= int(sys.argv[2]) and not message.startswith("Verification de securite :") and (
+            message.endswith("...") or message.endswith("Pret a jouer.")):
         marks.append((datetime.datetime.strptime(stamp[1:], "%Y-%m-%d %H:%M:%S"), message))
 for (when, message), (after, _) in zip(marks, marks[1:]):
     print("    %3d s  %s" % ((after - when).total_seconds(), message))
