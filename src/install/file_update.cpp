@@ -1,4 +1,5 @@
 #include "install/file_update.h"
+#include "install/span_copy.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -234,59 +235,8 @@ const wchar_t* choose_entries(const zip_directory_place* place, run_state* run, 
   return count == 0 ? L"aucun fichier a telecharger" : nullptr;
 }
 
-// Writes the bytes of the chosen spans, in order, to the smaller zip; a span whose local header
-// does not match its central record stops the fetch.
-struct span_writer {
-  run_state* run;
-  size_t next;  // the span being filled, or the next one
-  uint64_t at;  // archive offset of the next byte handed over
-  size_t header_used;
-  bool checked;  // the current span's header was found sound
-};
-
-uint16_t u16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-int take_span_bytes(void* context, const unsigned char* bytes, size_t count) {
-  span_writer* writer = static_cast<span_writer*>(context);
-  run_state* run = writer->run;
-  while (count > 0) {
-    if (writer->next >= run->chosen_count) return 1;  // a merged range's bytes after the last span
-    const zip_span& span = run->spans[writer->next];
-    if (writer->at < span.begin) {
-      uint64_t skip = span.begin - writer->at < count ? span.begin - writer->at : count;
-      writer->at += skip;
-      bytes += skip;
-      count -= static_cast<size_t>(skip);
-      continue;
-    }
-    uint64_t left = span.end - writer->at;
-    size_t piece = left < count ? static_cast<size_t>(left) : count;
-    uint64_t span_bytes = span.end - span.begin;
-    if (!writer->checked) {
-      size_t room = ZIP_LOCAL_HEADER_LIMIT - writer->header_used;
-      size_t copy = piece < room ? piece : room;
-      memcpy(run->header + writer->header_used, bytes, copy);
-      writer->header_used += copy;
-      bool complete =
-          writer->header_used == span_bytes || writer->header_used == ZIP_LOCAL_HEADER_LIMIT ||
-          (writer->header_used >= 30 && writer->header_used >= 30u + u16(run->header + 26) + u16(run->header + 28));
-      if (complete) {
-        if (!zip_local_record_matches(run->header, span_bytes, &run->chosen[writer->next])) return 0;
-        writer->checked = true;
-      }
-    }
-    if (!writer->checked && piece == left) return 0;  // the span ended inside its header
-    if (!os_write_file(run->file, bytes, piece)) return 0;
-    writer->at += piece;
-    bytes += piece;
-    count -= piece;
-    if (writer->at == span.end) {
-      ++writer->next;
-      writer->header_used = 0;
-      writer->checked = false;
-    }
-  }
-  return 1;
+int write_to_file(void* context, const unsigned char* bytes, size_t count) {
+  return os_write_file(static_cast<os_file*>(context), bytes, count);
 }
 
 // Fetches the chosen spans in few ranges into the smaller zip and ends it with its directory.
@@ -309,17 +259,16 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, u
   g_progress_total = needed_bytes;
   g_progress_mode.exchange(PROGRESS_DOWNLOAD);
   if (g_window != nullptr) invalidate_window(g_window);
-  span_writer writer = {run, 0, 0, 0, false};
-  range_sink sink = {take_span_bytes, &writer};
+  span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run->file, run->header);
+  range_sink sink = {take_span_bytes, &copy};
   int fetched = 1;
   for (size_t i = 0; i < range_count && fetched; ++i) {
-    if (writer.header_used != 0 || writer.checked) break;  // a range ended inside a span
-    writer.at = run->ranges[i].begin;
     fetched =
+        span_copy_resume_at(&copy, run->ranges[i].begin) &&
         download_range(manifest->package_url, run->ranges[i].begin, run->ranges[i].end, manifest->package_size, &sink);
   }
   set_indeterminate_progress();
-  if (!fetched || writer.next != run->chosen_count) return L"entree non servie par plage (206) ou en-tete local refuse";
+  if (!fetched || !span_copy_done(&copy)) return L"entree non servie par plage (206) ou en-tete local refuse";
 
   size_t capacity = ZIP_TAIL_BYTES;
   for (size_t i = 0; i < run->chosen_count; ++i) capacity += run->chosen[i].record_bytes;

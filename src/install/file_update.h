@@ -15,8 +15,6 @@ constexpr uint64_t FILE_UPDATE_SHARE = 4;
 // fetched together, then wider gaps until the count fits.
 constexpr size_t FILE_UPDATE_RANGES = 200;
 constexpr uint64_t FILE_UPDATE_GAP_BYTES = 65536;
-// Bytes of one local header at most: fixed part, name, extra field.
-constexpr size_t ZIP_LOCAL_HEADER_LIMIT = 30 + 65535 + 65535;
 
 // Builds the staging folder from the active client and the fetched entries and verifies it
 // against the manifest's list: 1 when it may be activated. 0 when this path does not apply or
