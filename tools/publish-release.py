@@ -52,6 +52,11 @@ are hard links to the good tree's. KIND is one of
   package-altered-file
                    Tarvo.exe holds other bytes inside the package; the manifest, signed again,
                    names the new package's size and digest
+  changed:N        N listed files, spread over the list, hold other bytes inside the package,
+                   and the package's list and dl/client-integrity.sha256 say so; the manifest,
+                   signed again, names the new package and list
+  ranges-off       the manifest, signed again, names the package under /norange/, where the
+                   server answers every range request with the whole file
 
 profile prints the profile (default the development profile) for the next step of a key
 rotation: --next-key PEM (a public key, or a private key of which only the public half is read)
@@ -355,6 +360,34 @@ def altered_file_package(original, package):
             archive.writestr(info, data)
 
 
+def changed_files_package(original, package, count):
+    """Rewrites count listed files (never the individually published ones) and the list; returns
+    the new list's bytes."""
+    fixed = {relative for relative, _, _ in PUBLISHED} | {"Tarvo.exe", FILLER}
+    with zipfile.ZipFile(original) as source:
+        lines = source.read(LIST_NAME).decode("utf-8").splitlines()
+        candidates = [i for i, line in enumerate(lines) if line[66:] not in fixed]
+        if count < 1 or count > len(candidates):
+            refuse("changed:%d: the list has %d files that may change" % (count, len(candidates)))
+        step = len(candidates) // count
+        changed = {lines[candidates[k * step]][66:] for k in range(count)}
+        contents = {}
+        for index, line in enumerate(lines):
+            relative = line[66:]
+            if relative in changed:
+                contents[relative] = source.read(relative) + b"\nchanged by publish-release.py variant\n"
+                lines[index] = "%s  %s" % (hashlib.sha256(contents[relative]).hexdigest(), relative)
+        listing = ("\n".join(lines) + "\n").encode("utf-8")
+        with zipfile.ZipFile(package, "w", allowZip64=True) as archive:
+            for info in source.infolist():
+                if info.filename == LIST_NAME:
+                    data = listing
+                else:
+                    data = contents.get(info.filename) or source.read(info)
+                archive.writestr(info, data)
+    return listing
+
+
 def read_manifest(path):
     with open(path, "rb") as manifest:
         lines = manifest.read().decode("utf-8").split("\n")
@@ -477,6 +510,24 @@ def variant(args):
                 values["package_url"] = "/".join(values["package_url"].split("/", 3)[:3]) + "/" + path
             else:
                 replace_package(tree, values, garbage_package if name == "package-garbage" else altered_file_package)
+            resign(args.key, manifest, values)
+        elif name == "changed":
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            made = {}
+            replace_package(tree, values,
+                            lambda original, package: made.update(list=changed_files_package(original, package, int(path))))
+            listing = os.path.join(tree, "dl", LIST_NAME)
+            os.remove(listing)  # a hard link: the good tree keeps its file
+            with open(listing, "wb") as out:
+                out.write(made["list"])
+            values["integrity_sha256"] = hashlib.sha256(made["list"]).hexdigest()
+            resign(args.key, manifest, values)
+        elif name == "ranges-off":
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            parts = values["package_url"].split("/", 3)
+            values["package_url"] = "/".join(parts[:3]) + "/norange/" + parts[3]
             resign(args.key, manifest, values)
         else:
             refuse("unknown --break %s" % kind)

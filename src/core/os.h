@@ -52,3 +52,14 @@ int os_copy_over(const wchar_t* source, const wchar_t* destination);
 // Deletes the file, ignoring the result; removes the folder when it is empty (0 otherwise).
 void os_delete_file(const wchar_t* path);
 int os_remove_empty_folder(const wchar_t* path);
+
+// A file written from its start, in order (for a download assembled piece by piece).
+struct os_file;
+// Creates the file or empties the one there (never through a link); null on failure.
+os_file* os_create_file(const wchar_t* path);
+int os_write_file(os_file* file, const void* bytes, size_t count);  // all of them, or 0
+// Flushes the file to disk and closes it: 1 when both worked. The handle is gone either way.
+int os_close_file(os_file* file);
+
+// A second name for an existing file on the same volume (no copy): 1 on success.
+int os_hard_link(const wchar_t* existing, const wchar_t* link);

@@ -324,3 +324,37 @@ void crash_now() {
 
 void crash_pause() { raise(SIGSTOP); }
 #endif
+
+struct os_file {
+  int fd;
+};
+
+os_file* os_create_file(const wchar_t* path) {
+  utf8_path native(path);
+  if (!native.ok()) return nullptr;
+  os_file* file = static_cast<os_file*>(malloc(sizeof(os_file)));
+  if (file == nullptr) return nullptr;
+  file->fd = open(native.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (file->fd < 0) {
+    free(file);
+    return nullptr;
+  }
+  return file;
+}
+
+int os_write_file(os_file* file, const void* bytes, size_t count) {
+  return write_all(file->fd, static_cast<const char*>(bytes), count);
+}
+
+int os_close_file(os_file* file) {
+  bool ok = fsync(file->fd) == 0;
+  ok = close(file->fd) == 0 && ok;
+  free(file);
+  return ok;
+}
+
+int os_hard_link(const wchar_t* existing, const wchar_t* link) {
+  utf8_path from(existing);
+  utf8_path to(link);
+  return from.ok() && to.ok() && ::link(from.text, to.text) == 0;
+}

@@ -131,3 +131,41 @@ void crash_now() {
 
 void crash_pause() { SuspendThread(GetCurrentThread()); }
 #endif
+
+struct os_file {
+  HANDLE handle;
+};
+
+os_file* os_create_file(const wchar_t* path) {
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  os_file* file = static_cast<os_file*>(malloc(sizeof(os_file)));
+  if (file == nullptr) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  file->handle = handle;
+  return file;
+}
+
+int os_write_file(os_file* file, const void* bytes, size_t count) {
+  const char* next = static_cast<const char*>(bytes);
+  while (count > 0) {
+    DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (!WriteFile(file->handle, next, chunk, &written, nullptr) || written == 0) return 0;
+    next += written;
+    count -= written;
+  }
+  return 1;
+}
+
+int os_close_file(os_file* file) {
+  BOOL ok = FlushFileBuffers(file->handle);
+  ok = CloseHandle(file->handle) && ok;
+  free(file);
+  return ok != 0;
+}
+
+int os_hard_link(const wchar_t* existing, const wchar_t* link) { return CreateHardLinkW(link, existing, nullptr) != 0; }

@@ -12,6 +12,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "install/activation.h"
+#include "install/file_update.h"
 #include "install/pinned_refresh.h"
 #include "install/platform.h"
 #include "integrity/verify.h"
@@ -310,15 +311,22 @@ int run_install_worker() {
       os_delete_file(s_package);
       journal_path(L"Suppression du package inutilisable avant le telechargement: ", s_package);
     }
-    uint64_t free_bytes = 0;
-    if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {
-      return error_ending(k_disk_space);
+    // With an active client, only the files it lacks may need fetching.
+    int is_folder = 0;
+    uint32_t error = 0;
+    int files_updated = !package_reusable && examine_entry(g_client, &is_folder, &error) && is_folder &&
+                        update_by_file(&s_manifest, s_staging);
+    if (!files_updated) {
+      uint64_t free_bytes = 0;
+      if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {
+        return error_ending(k_disk_space);
+      }
+      if (package_reusable) {
+        set_status(L"Package deja telecharge et valide. Aucun nouveau telechargement necessaire...");
+        crash_point("after-status-package-found");
+      }
+      if (!download_and_extract(package_reusable)) return 0;
     }
-    if (package_reusable) {
-      set_status(L"Package deja telecharge et valide. Aucun nouveau telechargement necessaire...");
-      crash_point("after-status-package-found");
-    }
-    if (!download_and_extract(package_reusable)) return 0;
   }
 
   wchar_t failure[FAILURE_TEXT_UNITS];

@@ -102,3 +102,22 @@ TEST(OsThread, AJoinReportsWhetherTheThreadEndedWithinItsLimit) {
   EXPECT_TRUE(os_thread_join(thread, OS_WAIT_FOREVER));
   EXPECT_EQ(joined.stage.load(), 2);
 }
+
+TEST(OsFileWriter, WritesInOrderOverAnOldFileAndLinksShareTheBytes) {
+  temp_dir dir;
+  std::wstring path = dir / L"pieces.bin";
+  ASSERT_TRUE(write_bytes(path, std::string(1000, 'o')));
+  os_file* file = os_create_file(path.c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(os_write_file(file, "first ", 6));
+  EXPECT_TRUE(os_write_file(file, "second", 6));
+  EXPECT_TRUE(os_close_file(file));
+  EXPECT_EQ(read_bytes(path), "first second");
+  EXPECT_EQ(os_create_file((dir / L"missing/pieces.bin").c_str()), nullptr);
+
+  std::wstring link = dir / L"link.bin";
+  EXPECT_TRUE(os_hard_link(path.c_str(), link.c_str()));
+  EXPECT_EQ(read_bytes(link), "first second");
+  EXPECT_FALSE(os_hard_link(path.c_str(), link.c_str()));  // never over an existing name
+  EXPECT_FALSE(os_hard_link((dir / L"absent").c_str(), (dir / L"other").c_str()));
+}

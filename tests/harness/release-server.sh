@@ -28,6 +28,7 @@
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
 #   /fault/redirect-other-origin 302 to /fault/small.txt on PORT+4
 #   /slow/PATH                   www/PATH at 4 MiB/s
+#   /norange/PATH                www/PATH, always whole: range requests get the 200 answer
 #   /dl/...                      500 for every path while www/server-error exists
 # One release server runs per network namespace (the ports are fixed): starting waits (up to
 # 30 minutes) for a lock that a running one holds. scripts/test.sh runs its tests in a network
@@ -169,6 +170,10 @@ $(_release_server_listen "$port" ssl)
     location = /fault/redirect { return 302 https://$host:$port/fault/small.txt; }
     location = /fault/redirect-http { return 302 http://$host:$((port + 2))/fault/small.txt; }
     location = /fault/redirect-other-origin { return 302 https://$host:$((port + 4))/fault/small.txt; }
+    location /norange/ {
+      alias $dir/www/;
+      max_ranges 0;
+    }
     location /slow/ {
       alias $dir/www/;
       limit_rate 4m;

@@ -1,0 +1,361 @@
+#include "install/file_update.h"
+#include "install/span_copy.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "core/journal.h"
+#include "core/os.h"
+#include "core/paths.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "integrity/compare.h"
+#include "integrity/list.h"
+#include "integrity/verify.h"
+#include "release_profile.h"
+#include "transfer/download.h"
+#include "transfer/powershell.h"
+#include "transfer/zip_directory.h"
+
+namespace {
+constexpr size_t LINE_UNITS = 512;
+constexpr size_t URL_UNITS = 2048;
+
+// Paths of one run; the worker runs once at a time and its stack is too small for them.
+wchar_t s_list_copy[PATH_UNITS];
+wchar_t s_files_zip[PATH_UNITS];
+wchar_t s_from[PATH_UNITS];
+wchar_t s_to[PATH_UNITS];
+wchar_t s_relative[PATH_UNITS];
+wchar_t s_folder[PATH_UNITS];
+wchar_t s_made[PATH_UNITS];
+
+int give_up(const wchar_t* why) {
+  wchar_t line[LINE_UNITS];
+  text_builder text = start_text(line, LINE_UNITS);
+  builder_append(&text, L"Echec de la mise a jour par fichier : ");
+  builder_append(&text, why);
+  builder_append(&text, L". Repli sur le telechargement complet.");
+  write_log(line);
+  return 0;
+}
+
+// Everything one run holds; released whole by release_run.
+struct run_state {
+  char* list = nullptr;
+  uint32_t list_length = 0;
+  list_entry* entries = nullptr;
+  size_t entry_count = 0;
+  unsigned char* matches = nullptr;
+  unsigned char* tail = nullptr;
+  unsigned char* directory = nullptr;
+  zip_entry* zip = nullptr;  // the package's entries, sorted by local offset
+  size_t zip_count = 0;
+  size_t zip_capacity = 0;
+  size_t* by_name = nullptr;    // indexes into zip, sorted by name
+  zip_entry* chosen = nullptr;  // the entries to fetch, in the package's order
+  zip_span* spans = nullptr;
+  uint64_t* new_offsets = nullptr;
+  size_t chosen_count = 0;
+  zip_span* ranges = nullptr;
+  unsigned char* header = nullptr;
+  unsigned char* written_directory = nullptr;
+  os_file* file = nullptr;
+};
+
+void release_run(run_state* run) {
+  if (run->file != nullptr) os_close_file(run->file);
+  free(run->list);
+  free(run->entries);
+  free(run->matches);
+  free(run->tail);
+  free(run->directory);
+  free(run->zip);
+  free(run->by_name);
+  free(run->chosen);
+  free(run->spans);
+  free(run->new_offsets);
+  free(run->ranges);
+  free(run->header);
+  free(run->written_directory);
+  *run = run_state();
+}
+
+// The list of the release: the active client's when the light update already put it there,
+// else the one the release server publishes beside the package.
+char* release_list(const release_manifest* manifest, uint32_t* length) {
+  join_path(s_from, g_client, L"client-integrity.sha256");
+  char* text = read_checked_list_file(s_from, manifest->integrity_sha256, length);
+  if (text != nullptr) return text;
+  wchar_t url[URL_UNITS];
+  text_builder builder = start_text(url, URL_UNITS);
+  builder_append(&builder, VORNA380_RELEASE_ORIGIN);
+  builder_append(&builder, L"dl/client-integrity.sha256");
+  job_parameters download = download_job(url, s_list_copy, INTEGRITY_LIST_LIMIT);
+  if (powershell(k_download_script, &download)) {
+    text = read_checked_list_file(s_list_copy, manifest->integrity_sha256, length);
+  }
+  os_delete_file(s_list_copy);
+  return text;
+}
+
+struct memory_sink {
+  unsigned char* bytes;
+  size_t used;
+  size_t capacity;
+};
+
+int take_into_memory(void* context, const unsigned char* bytes, size_t count) {
+  memory_sink* sink = static_cast<memory_sink*>(context);
+  if (count > sink->capacity - sink->used) return 0;
+  memcpy(sink->bytes + sink->used, bytes, count);
+  sink->used += count;
+  return 1;
+}
+
+// The bytes [begin, end) of the package in a malloc'd buffer; null on any failure.
+unsigned char* fetch_to_memory(const release_manifest* manifest, uint64_t begin, uint64_t end) {
+  size_t count = static_cast<size_t>(end - begin);
+  memory_sink sink = {static_cast<unsigned char*>(malloc(count > 0 ? count : 1)), 0, count};
+  if (sink.bytes == nullptr) return nullptr;
+  range_sink target = {take_into_memory, &sink};
+  if (!download_range(manifest->package_url, begin, end, manifest->package_size, &target) || sink.used != count) {
+    free(sink.bytes);
+    return nullptr;
+  }
+  return sink.bytes;
+}
+
+int collect_entry(const zip_entry* entry, void* context) {
+  run_state* run = static_cast<run_state*>(context);
+  if (run->zip_count == run->zip_capacity) return 0;
+  run->zip[run->zip_count++] = *entry;
+  return 1;
+}
+
+int by_local_offset(const void* a, const void* b) {
+  uint64_t x = static_cast<const zip_entry*>(a)->local_offset;
+  uint64_t y = static_cast<const zip_entry*>(b)->local_offset;
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+int compare_names(const char* a, size_t a_bytes, const char* b, size_t b_bytes) {
+  int order = memcmp(a, b, a_bytes < b_bytes ? a_bytes : b_bytes);
+  if (order != 0) return order;
+  return a_bytes < b_bytes ? -1 : (a_bytes > b_bytes ? 1 : 0);
+}
+
+const zip_entry* g_sorting = nullptr;  // the entries qsort orders indexes of (worker only)
+
+int by_name(const void* a, const void* b) {
+  const zip_entry& x = g_sorting[*static_cast<const size_t*>(a)];
+  const zip_entry& y = g_sorting[*static_cast<const size_t*>(b)];
+  return compare_names(x.name, x.name_bytes, y.name, y.name_bytes);
+}
+
+// The package entry of that name (not a folder), or SIZE_MAX.
+size_t find_entry(const run_state* run, const char* name, size_t bytes) {
+  size_t low = 0;
+  size_t high = run->zip_count;
+  while (low < high) {
+    size_t middle = low + (high - low) / 2;
+    const zip_entry& entry = run->zip[run->by_name[middle]];
+    int order = compare_names(entry.name, entry.name_bytes, name, bytes);
+    if (order == 0) return entry.is_folder ? SIZE_MAX : run->by_name[middle];
+    if (order < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return SIZE_MAX;
+}
+
+// Reads the package's end records and central directory into run->zip, sorted by offset.
+const wchar_t* read_package_directory(const release_manifest* manifest, run_state* run, zip_directory_place* place) {
+  uint64_t size = manifest->package_size;
+  uint64_t tail_begin = size > ZIP_TAIL_BYTES ? size - ZIP_TAIL_BYTES : 0;
+  run->tail = fetch_to_memory(manifest, tail_begin, size);
+  if (run->tail == nullptr) return L"fin du package non servie par plage (206)";
+  if (!zip_locate_directory(run->tail, static_cast<size_t>(size - tail_begin), size, place) || place->size == 0 ||
+      place->entries == 0 || place->size > ZIP_DIRECTORY_LIMIT || place->entries > ZIP_ENTRIES_LIMIT) {
+    return L"fin du package illisible";
+  }
+  run->directory = fetch_to_memory(manifest, place->offset, place->offset + place->size);
+  if (run->directory == nullptr) return L"repertoire central non servi par plage (206)";
+  run->zip_capacity = static_cast<size_t>(place->entries);
+  run->zip = static_cast<zip_entry*>(malloc((run->zip_capacity > 0 ? run->zip_capacity : 1) * sizeof(zip_entry)));
+  if (run->zip == nullptr) return L"memoire insuffisante";
+  if (!zip_read_directory(run->directory, place, collect_entry, run)) return L"repertoire central refuse";
+  qsort(run->zip, run->zip_count, sizeof(zip_entry), by_local_offset);
+  run->by_name = static_cast<size_t*>(malloc((run->zip_count > 0 ? run->zip_count : 1) * sizeof(size_t)));
+  if (run->by_name == nullptr) return L"memoire insuffisante";
+  for (size_t i = 0; i < run->zip_count; ++i) run->by_name[i] = i;
+  g_sorting = run->zip;
+  qsort(run->by_name, run->zip_count, sizeof(size_t), by_name);
+  return nullptr;
+}
+
+// Picks the entries of the listed files that do not match, with their spans: from the local
+// header to the next entry's, or to the directory. Null, or why not.
+const wchar_t* choose_entries(const zip_directory_place* place, run_state* run, uint64_t* needed_bytes) {
+  unsigned char* wanted = static_cast<unsigned char*>(calloc(run->zip_count > 0 ? run->zip_count : 1, 1));
+  if (wanted == nullptr) return L"memoire insuffisante";
+  for (size_t i = 0; i < run->entry_count; ++i) {
+    if (run->matches[i]) continue;
+    const list_entry& entry = run->entries[i];
+    size_t found = find_entry(run, entry.line + ENTRY_PATH_OFFSET, entry.length - ENTRY_PATH_OFFSET);
+    if (found == SIZE_MAX) {
+      free(wanted);
+      return L"fichier liste absent du package";
+    }
+    wanted[found] = 1;
+  }
+  size_t count = 0;
+  for (size_t i = 0; i < run->zip_count; ++i) count += wanted[i];
+  run->chosen = static_cast<zip_entry*>(malloc((count > 0 ? count : 1) * sizeof(zip_entry)));
+  run->spans = static_cast<zip_span*>(malloc((count > 0 ? count : 1) * sizeof(zip_span)));
+  run->new_offsets = static_cast<uint64_t*>(malloc((count > 0 ? count : 1) * sizeof(uint64_t)));
+  if (run->chosen == nullptr || run->spans == nullptr || run->new_offsets == nullptr) {
+    free(wanted);
+    return L"memoire insuffisante";
+  }
+  *needed_bytes = 0;
+  for (size_t i = 0; i < run->zip_count; ++i) {
+    if (!wanted[i]) continue;
+    uint64_t end = i + 1 < run->zip_count ? run->zip[i + 1].local_offset : place->offset;
+    run->chosen[run->chosen_count] = run->zip[i];
+    run->spans[run->chosen_count] = {run->zip[i].local_offset, end};
+    run->new_offsets[run->chosen_count] = *needed_bytes;
+    *needed_bytes += end - run->zip[i].local_offset;  // sums to at most the archive's size
+    ++run->chosen_count;
+  }
+  free(wanted);
+  return count == 0 ? L"aucun fichier a telecharger" : nullptr;
+}
+
+int write_to_file(void* context, const unsigned char* bytes, size_t count) {
+  return os_write_file(static_cast<os_file*>(context), bytes, count);
+}
+
+// Fetches the chosen spans in few ranges into the smaller zip and ends it with its directory.
+const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, uint64_t needed_bytes) {
+  run->ranges = static_cast<zip_span*>(malloc(run->chosen_count * sizeof(zip_span)));
+  run->header = static_cast<unsigned char*>(malloc(ZIP_LOCAL_HEADER_LIMIT));
+  zip_span* spans = static_cast<zip_span*>(malloc(run->chosen_count * sizeof(zip_span)));
+  if (run->ranges == nullptr || run->header == nullptr || spans == nullptr) {
+    free(spans);
+    return L"memoire insuffisante";
+  }
+  memcpy(spans, run->spans, run->chosen_count * sizeof(zip_span));  // the planner reorders its input
+  size_t range_count =
+      zip_plan_ranges(spans, run->chosen_count, FILE_UPDATE_GAP_BYTES, FILE_UPDATE_RANGES, run->ranges);
+  free(spans);
+  run->file = os_create_file(s_files_zip);
+  if (run->file == nullptr) return L"fichier des entrees impossible a creer";
+
+  copy_text(g_progress_file, PATH_UNITS, s_files_zip);
+  g_progress_total = needed_bytes;
+  g_progress_mode.exchange(PROGRESS_DOWNLOAD);
+  if (g_window != nullptr) invalidate_window(g_window);
+  span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run->file, run->header);
+  range_sink sink = {take_span_bytes, &copy};
+  int fetched = 1;
+  for (size_t i = 0; i < range_count && fetched; ++i) {
+    fetched =
+        span_copy_resume_at(&copy, run->ranges[i].begin) &&
+        download_range(manifest->package_url, run->ranges[i].begin, run->ranges[i].end, manifest->package_size, &sink);
+  }
+  set_indeterminate_progress();
+  if (!fetched || !span_copy_done(&copy)) return L"entree non servie par plage (206) ou en-tete local refuse";
+
+  size_t capacity = ZIP_TAIL_BYTES;
+  for (size_t i = 0; i < run->chosen_count; ++i) capacity += run->chosen[i].record_bytes;
+  run->written_directory = static_cast<unsigned char*>(malloc(capacity));
+  if (run->written_directory == nullptr) return L"memoire insuffisante";
+  size_t directory_bytes = zip_write_directory(run->chosen, run->new_offsets, run->chosen_count, needed_bytes,
+                                               run->written_directory, capacity);
+  int written = directory_bytes != 0 && os_write_file(run->file, run->written_directory, directory_bytes);
+  written = os_close_file(run->file) && written;
+  run->file = nullptr;
+  return written ? nullptr : L"ecriture du fichier des entrees impossible";
+}
+
+// Makes the folder holding path (the last one made is remembered).
+int make_parent(const wchar_t* path) {
+  size_t folder = folder_part_length(path);
+  if (folder == 0 || folder >= PATH_UNITS) return 1;
+  wmemcpy(s_folder, path, folder);
+  s_folder[folder] = L'\0';
+  if (wcscmp(s_folder, s_made) == 0) return 1;
+  if (!ensure_directory(s_folder)) return 0;
+  copy_text(s_made, PATH_UNITS, s_folder);
+  return 1;
+}
+
+// Hard-links every matching listed file of the active client into staging, beside the
+// extracted ones, and writes the checked list.
+const wchar_t* join_matching_files(const run_state* run, const wchar_t* staging) {
+  s_made[0] = L'\0';
+  for (size_t i = 0; i < run->entry_count; ++i) {
+    if (!run->matches[i]) continue;
+    wchar_t listed[DIGEST_TEXT_UNITS];
+    if (!parse_list_entry(run->entries[i].line, run->entries[i].length, listed, s_relative)) return L"liste refusee";
+    to_native_separators(s_relative);
+    join_path(s_from, g_client, s_relative);
+    join_path(s_to, staging, s_relative);
+    if (!make_parent(s_to) || !os_hard_link(s_from, s_to)) return L"lien vers le client installe impossible";
+  }
+  join_path(s_to, staging, L"client-integrity.sha256");
+  join_path(s_from, staging, L"client-integrity.sha256.tmp");
+  if (!os_replace_file(s_to, s_from, run->list, run->list_length, nullptr)) return L"liste impossible a ecrire";
+  return nullptr;
+}
+
+// The whole path but the final check: null when staging was built, else why not.
+const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* staging, run_state* run) {
+  set_status(L"Comparaison du client installe avec la release officielle...");
+  run->list = release_list(manifest, &run->list_length);
+  if (run->list == nullptr) return L"liste de la release indisponible";
+  int malformed = 0;
+  run->entries = split_list(run->list, &run->entry_count, &malformed);
+  if (run->entries == nullptr || malformed) return L"liste de la release refusee";
+  run->matches = static_cast<unsigned char*>(malloc(run->entry_count > 0 ? run->entry_count : 1));
+  if (run->matches == nullptr || !compare_listed_files(g_client, run->entries, run->entry_count, run->matches)) {
+    return L"memoire insuffisante";
+  }
+
+  set_status(L"Lecture du sommaire du package officiel...");
+  zip_directory_place place = {};
+  const wchar_t* why = read_package_directory(manifest, run, &place);
+  uint64_t needed_bytes = 0;
+  if (why == nullptr) why = choose_entries(&place, run, &needed_bytes);
+  if (why != nullptr) return why;
+  if (needed_bytes > manifest->package_size / FILE_UPDATE_SHARE) return L"trop de fichiers a telecharger";
+
+  set_status(L"Telechargement des seuls fichiers modifies ou endommages...");
+  why = fetch_entries(manifest, run, needed_bytes);
+  if (why != nullptr) return why;
+  set_status(L"Extraction securisee des fichiers telecharges...");
+  job_parameters extraction = extract_job(s_files_zip, staging);
+  int extracted = powershell(k_extract_script, &extraction);
+  os_delete_file(s_files_zip);
+  if (!extracted) return L"extraction des fichiers telecharges impossible";
+  return join_matching_files(run, staging);
+}
+}  // namespace
+
+int update_by_file(const release_manifest* manifest, const wchar_t* staging) {
+  join_path(s_list_copy, g_root, L"Vorna380.files.list");
+  join_path(s_files_zip, g_root, L"Vorna380.files.zip");
+  run_state run;
+  const wchar_t* why = build_staging(manifest, staging, &run);
+  release_run(&run);
+  os_delete_file(s_files_zip);
+  if (why != nullptr) return give_up(why);
+  set_status(L"Verification de tous les fichiers du client mis a jour...");
+  if (!verify_integrity(staging, manifest->integrity_sha256))
+    return give_up(L"un fichier ne correspond pas a la liste");
+  return 1;
+}

@@ -1,0 +1,17 @@
+// Which files of a folder already match an integrity list, so that only the others need to be
+// fetched. Nothing here accepts a folder: verify_integrity still decides.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "integrity/list.h"
+
+// The list file read whole (at most INTEGRITY_LIST_LIMIT bytes, zero-terminated) when its
+// SHA-256 is the expected digest; null otherwise. The caller frees it.
+char* read_checked_list_file(const wchar_t* path, const wchar_t* expected_digest, uint32_t* length);
+
+// Hashes the folder's file of every entry: matches[i] is 1 when entry i's file has its listed
+// digest, 0 when it is missing, unreadable or different. 1 when every entry was examined; 0
+// when out of memory. Drives the verification progress display as verify_integrity does.
+int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, unsigned char* matches);
