@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The same records at the same places: a directory that reads back alike.
   std::vector<uint8_t> rebuilt(data, data + place.offset);
   std::vector<uint8_t> directory(place.size + 256);
-  size_t written = zip_write_directory(entries.data(), offsets.data(), entries.size(), place.offset,
-                                       directory.data(), directory.size());
+  size_t written = zip_write_directory(entries.data(), offsets.data(), entries.size(), place.offset, directory.data(),
+                                       directory.size());
   if (written == 0) abort();
   rebuilt.insert(rebuilt.end(), directory.begin(), directory.begin() + written);
   zip_directory_place again;

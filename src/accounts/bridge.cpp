@@ -135,7 +135,8 @@ int bridge_request_allowed(const char* request, size_t count) {
       trim_spaces(line, &value, &value_end);
       const char* name_text = line + name;
       size_t name_length = name_end - name;
-      if (same_ignoring_case(name_text, name_length, "origin") || same_ignoring_case(name_text, name_length, "referer") ||
+      if (same_ignoring_case(name_text, name_length, "origin") ||
+          same_ignoring_case(name_text, name_length, "referer") ||
           starts_ignoring_case(name_text, name_length, "sec-fetch-")) {
         return 0;
       }

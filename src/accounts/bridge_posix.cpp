@@ -43,8 +43,8 @@ bool socket_owner_uid(const sockaddr_in& local, const sockaddr_in& remote, unsig
   bool found = false;
   while (!found && fgets(line, sizeof line, table) != nullptr) {
     unsigned local_ip, local_port, remote_ip, remote_port, owner;
-    if (sscanf(line, " %*u: %x:%x %x:%x %*x %*x:%*x %*x:%*x %*x %u", &local_ip, &local_port, &remote_ip,
-               &remote_port, &owner) != 5) {
+    if (sscanf(line, " %*u: %x:%x %x:%x %*x %*x:%*x %*x:%*x %*x %u", &local_ip, &local_port, &remote_ip, &remote_port,
+               &owner) != 5) {
       continue;
     }
     found = local_ip == local.sin_addr.s_addr && local_port == ntohs(local.sin_port) &&

@@ -77,9 +77,9 @@ bool process_of_this_user(DWORD process_id) {
   if (process == nullptr) return false;
   alignas(TOKEN_USER) unsigned char peer_user[TOKEN_USER_BYTES];
   alignas(TOKEN_USER) unsigned char own_user[TOKEN_USER_BYTES];
-  bool same = token_user_of(process, peer_user) && token_user_of(GetCurrentProcess(), own_user) &&
-              EqualSid(reinterpret_cast<TOKEN_USER*>(peer_user)->User.Sid,
-                       reinterpret_cast<TOKEN_USER*>(own_user)->User.Sid);
+  bool same =
+      token_user_of(process, peer_user) && token_user_of(GetCurrentProcess(), own_user) &&
+      EqualSid(reinterpret_cast<TOKEN_USER*>(peer_user)->User.Sid, reinterpret_cast<TOKEN_USER*>(own_user)->User.Sid);
   CloseHandle(process);
   return same;
 }

@@ -3,8 +3,8 @@
 #include "accounts/selection.h"
 
 long read_selection_file(const wchar_t* path, unsigned char* bytes, size_t limit) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return -1;
   DWORD got = 0;
   BOOL ok = ReadFile(file, bytes, static_cast<DWORD>(limit), &got, nullptr);

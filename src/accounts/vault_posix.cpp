@@ -69,7 +69,8 @@ wchar_t* item_attribute(SecretItem* item, const char* name) {
 
 bool has_launcher_target(SecretItem* item) {
   GHashTable* attributes = secret_item_get_attributes(item);
-  const char* target = attributes != nullptr ? static_cast<const char*>(g_hash_table_lookup(attributes, "target")) : nullptr;
+  const char* target =
+      attributes != nullptr ? static_cast<const char*>(g_hash_table_lookup(attributes, "target")) : nullptr;
   bool ours = target != nullptr && strncmp(target, k_target_prefix, sizeof k_target_prefix - 1) == 0;
   if (attributes != nullptr) g_hash_table_unref(attributes);
   return ours;

@@ -20,8 +20,8 @@ void journal_local_time(journal_time* now) {
     return;
   }
   *now = {static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
-          static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-          static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)};
+          static_cast<unsigned>(local.tm_mday),        static_cast<unsigned>(local.tm_hour),
+          static_cast<unsigned>(local.tm_min),         static_cast<unsigned>(local.tm_sec)};
 }
 
 void journal_append(const wchar_t* path, const char* bytes, uint32_t count) {

@@ -35,7 +35,8 @@ uint64_t os_system_time_1601() {
   constexpr uint64_t EPOCH_1601_TO_1970 = 116444736000000000ULL;
   timespec now;
   if (clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec < 0) return 0;
-  return EPOCH_1601_TO_1970 + static_cast<uint64_t>(now.tv_sec) * 10000000ULL + static_cast<uint64_t>(now.tv_nsec) / 100;
+  return EPOCH_1601_TO_1970 + static_cast<uint64_t>(now.tv_sec) * 10000000ULL +
+         static_cast<uint64_t>(now.tv_nsec) / 100;
 }
 
 // Shared by the thread and its starter: whichever lets go last frees it, so a thread left
@@ -250,8 +251,8 @@ bool plan_stream(posix_spawn_file_actions_t* actions, int target, bool capture, 
   return posix_spawn_file_actions_adddup2(actions, fds[1], target) == 0;
 }
 
-bool plan_streams(posix_spawn_file_actions_t* actions, const os_child_plan* plan, os_child* started,
-                  int* output_write, int* errors_write) {
+bool plan_streams(posix_spawn_file_actions_t* actions, const os_child_plan* plan, os_child* started, int* output_write,
+                  int* errors_write) {
   if (plan->inherit_streams) return true;
   return posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
          plan_stream(actions, 1, plan->capture_output, &started->output, output_write) &&

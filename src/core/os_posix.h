@@ -5,14 +5,14 @@
 #include <sys/types.h>
 
 struct os_child_plan {
-  const char* program = nullptr;           // absolute path, started as is (no search, no shell)
-  char* const* argv = nullptr;             // argv[0] first, null-terminated
-  char* const* environment = nullptr;      // null: the launcher's own
-  const char* folder = nullptr;            // working folder; null: the launcher's
-  bool capture_output = false;             // standard output into a pipe, else /dev/null
-  bool capture_errors = false;             // standard error likewise
-  bool inherit_streams = false;            // keeps the launcher's three streams instead
-  bool new_session = false;                // the child leads a session of its own
+  const char* program = nullptr;       // absolute path, started as is (no search, no shell)
+  char* const* argv = nullptr;         // argv[0] first, null-terminated
+  char* const* environment = nullptr;  // null: the launcher's own
+  const char* folder = nullptr;        // working folder; null: the launcher's
+  bool capture_output = false;         // standard output into a pipe, else /dev/null
+  bool capture_errors = false;         // standard error likewise
+  bool inherit_streams = false;        // keeps the launcher's three streams instead
+  bool new_session = false;            // the child leads a session of its own
 };
 
 struct os_child {

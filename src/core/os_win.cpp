@@ -117,7 +117,9 @@ int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* b
 
 int os_move_over(const wchar_t* source, const wchar_t* destination) { return move_over(source, destination); }
 
-int os_copy_over(const wchar_t* source, const wchar_t* destination) { return CopyFileW(source, destination, FALSE) != 0; }
+int os_copy_over(const wchar_t* source, const wchar_t* destination) {
+  return CopyFileW(source, destination, FALSE) != 0;
+}
 
 void os_delete_file(const wchar_t* path) { DeleteFileW(path); }
 

@@ -28,8 +28,7 @@ bool opened_as(HANDLE handle, bool folder) {
 // cannot be renamed or replaced, so both describe the same folder.
 bool opened_as_folder(HANDLE handle, const wchar_t* path) {
   DWORD by_path = GetFileAttributesW(path);
-  return opened_as(handle, true) && by_path != INVALID_FILE_ATTRIBUTES &&
-         (by_path & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+  return opened_as(handle, true) && by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 }  // namespace
 

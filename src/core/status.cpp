@@ -24,8 +24,7 @@ void post_text(unsigned message, const wchar_t* text) {
   if (message == WM_LAUNCHER_ERROR) write_log(text);
   if (copy == nullptr) return;
   wmemcpy(copy, text, units);
-  if (g_window == nullptr ||
-      !post_window_message(g_window, message, 0, reinterpret_cast<intptr_t>(copy))) {
+  if (g_window == nullptr || !post_window_message(g_window, message, 0, reinterpret_cast<intptr_t>(copy))) {
     free(copy);
   }
 }

@@ -95,8 +95,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
                    L". Le client valide est conserve pour une nouvelle tentative.");
     return 0;
   }
-  if (move_directory_with_retry(rollback, g_client, L"Restauration de l'ancien client impossible",
-                                &restore_error)) {
+  if (move_directory_with_retry(rollback, g_client, L"Restauration de l'ancien client impossible", &restore_error)) {
     rollback[0] = L'\0';
     format_failure(failure, L"Activation interrompue ", activation_error,
                    L". L'ancien client a ete restaure et le client valide est conserve.");

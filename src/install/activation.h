@@ -27,8 +27,7 @@ int release_marker_holds(const wchar_t* version);
 // Renames source to destination, never replacing an existing destination, retrying up to 24
 // times, 250 ms apart, while the error means the entry is busy or locked. 1 with *error 0 on
 // success; 0 with the last error and one journal line with the label otherwise.
-int move_directory_with_retry(const wchar_t* source, const wchar_t* destination, const wchar_t* label,
-                              uint32_t* error);
+int move_directory_with_retry(const wchar_t* source, const wchar_t* destination, const wchar_t* label, uint32_t* error);
 
 // "Client.rollback.HHHHHHHHLLLLLLLL.PID" from a time in 100-ns intervals since 1601 (UTC).
 void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLBACK_NAME_UNITS]);

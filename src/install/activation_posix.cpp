@@ -79,7 +79,8 @@ int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error) {
   }
   // A link counts as what it points to, as a folder link does on Windows.
   struct stat target;
-  *is_folder = S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && stat(native.text, &target) == 0 && S_ISDIR(target.st_mode));
+  *is_folder =
+      S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && stat(native.text, &target) == 0 && S_ISDIR(target.st_mode));
   return 1;
 }
 

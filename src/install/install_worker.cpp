@@ -31,8 +31,7 @@ constexpr size_t JOURNAL_LINE_UNITS = 2048;  // a journal line holds no more
 
 const wchar_t k_manifest_download_failed[] = L"Impossible de telecharger le manifeste de securite.";
 const wchar_t k_signature_invalid[] = L"La signature de la release est invalide. Installation bloquee.";
-const wchar_t k_older_release[] =
-    L"Cette release est plus ancienne que celle deja installee. Installation bloquee.";
+const wchar_t k_older_release[] = L"Cette release est plus ancienne que celle deja installee. Installation bloquee.";
 const wchar_t k_expired_release[] =
     L"Cette release a expire. Verifiez la date et l'heure de l'ordinateur. Installation bloquee.";
 const wchar_t k_disk_space[] =

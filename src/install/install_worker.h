@@ -8,8 +8,8 @@
 #include "trust/manifest.h"
 
 constexpr uint64_t DISK_RESERVE_BYTES = 536870912;  // added to the package size
-constexpr uint64_t DISK_FACTOR = 2;                  // free space >= factor * (size + reserve)
-constexpr uint32_t SEQUENCE_MARK_LIMIT = 64;         // largest high-water mark file read
+constexpr uint64_t DISK_FACTOR = 2;                 // free space >= factor * (size + reserve)
+constexpr uint32_t SEQUENCE_MARK_LIMIT = 64;        // largest high-water mark file read
 
 // One run from the manifest to a ready ending (1) or an error ending (0).
 int run_install_worker();
@@ -30,4 +30,3 @@ int read_sequence_mark(uint64_t* sequence);
 // Replaces the mark with the sequence: temporary file, written through, then renamed over (an
 // empty folder in its place is removed first). Failures only write journal lines.
 void write_sequence_mark(uint64_t sequence);
-

@@ -27,4 +27,3 @@ int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, cons
 // The rows in order, each after its status text. The first row that fails ends the refresh
 // (0), leaving the rows before it replaced; 1 when all nine were replaced.
 int refresh_pinned_files(const release_manifest* manifest);
-

@@ -18,7 +18,9 @@
 namespace {
 // Called through syscall(): the C library's declarations lack C linkage in some releases.
 int open_pidfd(uint32_t id) { return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(id), 0)); }
-int kill_through_pidfd(int pidfd) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
+int kill_through_pidfd(int pidfd) {
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+}
 
 // Scratch of the scan, which runs on the install worker only.
 char s_link[PATH_UNITS * 4];

@@ -66,8 +66,8 @@ void release_worker(worker* w) {
 // The entry's path as the system takes it, joined to the folder, and hashed.
 int hash_entry(worker* w, size_t index, unsigned char digest[DIGEST_BYTES]) {
   const list_entry& entry = w->pool->entries[index];
-  size_t units = utf8_to_wide(entry.line + ENTRY_PATH_OFFSET, entry.length - ENTRY_PATH_OFFSET, w->path,
-                              PATH_UNITS - 1);
+  size_t units =
+      utf8_to_wide(entry.line + ENTRY_PATH_OFFSET, entry.length - ENTRY_PATH_OFFSET, w->path, PATH_UNITS - 1);
   if (units == 0) return 0;
   w->path[units] = L'\0';
   to_native_separators(w->path);

@@ -75,14 +75,13 @@ const approval_row updater_approval[] = {
 };
 
 const approval_row shop_approvals[] = {
-    {"data/common/Items.k5o", D(U1), {D(V1)}},
-    {"data/common/data.meta", D(U2), {D(V2)}},
-    {"data/i18n/i18n_fr.k5i", D(U3), {D(V3)}},
-    {"data/i18n/data.meta", D(U4), {D(V4)}},
+    {"data/common/Items.k5o", D(U1), {D(V1)}},         {"data/common/data.meta", D(U2), {D(V2)}},
+    {"data/i18n/i18n_fr.k5i", D(U3), {D(V3)}},         {"data/i18n/data.meta", D(U4), {D(V4)}},
     {"ui/Orlune_Storage/Storage.swf", D(U5), {D(V5)}},
 };
 
-#define RULE(rows, line, flag) {rows, sizeof rows / sizeof rows[0], line, flag}
+#define RULE(rows, line, flag) \
+  { rows, sizeof rows / sizeof rows[0], line, flag }
 
 // Tried in this order; the first row that approves ends the search.
 const approval_rule approval_order[] = {
@@ -107,10 +106,8 @@ const completeness_row bestiary_files[] = {
 };
 
 const completeness_row shop_files[] = {
-    {L"data\\common\\Items.k5o", {D(V1)}},
-    {L"data\\common\\data.meta", {D(V2)}},
-    {L"data\\i18n\\i18n_fr.k5i", {D(V3)}},
-    {L"data\\i18n\\data.meta", {D(V4)}},
+    {L"data\\common\\Items.k5o", {D(V1)}},         {L"data\\common\\data.meta", {D(V2)}},
+    {L"data\\i18n\\i18n_fr.k5i", {D(V3)}},         {L"data\\i18n\\data.meta", {D(V4)}},
     {L"ui\\Orlune_Storage\\Storage.swf", {D(V5)}},
 };
 

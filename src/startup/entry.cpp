@@ -45,7 +45,6 @@ int dispatch_command_line(int argc, wchar_t** argv, const launcher_modes& modes)
 }
 
 int launcher_main(int argc, wchar_t** argv) {
-  static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check,
-                                       run_interactive_start};
+  static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check, run_interactive_start};
   return dispatch_command_line(argc, argv, modes);
 }

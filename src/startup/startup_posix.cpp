@@ -30,7 +30,8 @@ bool lock_folder(char* folder, size_t size) {
   if (runtime != nullptr && runtime[0] == '/') return snprintf(folder, size, "%s", runtime) < static_cast<int>(size);
   const char* temporary = getenv("TMPDIR");
   if (temporary == nullptr || temporary[0] != '/') temporary = "/tmp";
-  if (snprintf(folder, size, "%s/vorna380-%lu", temporary, static_cast<unsigned long>(getuid())) >= static_cast<int>(size))
+  if (snprintf(folder, size, "%s/vorna380-%lu", temporary, static_cast<unsigned long>(getuid())) >=
+      static_cast<int>(size))
     return false;
   if (mkdir(folder, 0700) != 0 && errno != EEXIST) return false;
   // Somebody else's folder of that name is not ours to lock in.
@@ -45,7 +46,8 @@ int take_instance_lock() {
   char path[PATH_MAX];
   if (!lock_folder(path, sizeof path)) return 0;
   size_t used = strlen(path);
-  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >= static_cast<int>(sizeof path - used))
+  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >=
+      static_cast<int>(sizeof path - used))
     return 0;
   g_instance_lock = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (g_instance_lock >= 0 && flock(g_instance_lock, LOCK_EX | LOCK_NB) == 0) return 1;

@@ -38,8 +38,8 @@ int running_executable_path(wchar_t* path) {
 }
 
 int user_data_folder(wchar_t* folder) {
-  return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                    folder));
+  return SUCCEEDED(
+      SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder));
 }
 
 int same_launcher_path(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }

@@ -65,8 +65,8 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
       parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
     goto done;
   }
-  session = WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                        WINHTTP_NO_PROXY_BYPASS, 0);
+  session =
+      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   if (session == nullptr) goto done;
   WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
   connection = WinHttpConnect(session, host, parts.nPort, 0);
@@ -78,8 +78,8 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
       !WinHttpReceiveResponse(request, nullptr)) {
     goto done;
   }
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
       status != 200) {
     goto done;
   }
@@ -158,8 +158,8 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
       parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
     goto done;
   }
-  session = WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                        WINHTTP_NO_PROXY_BYPASS, 0);
+  session =
+      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   if (session == nullptr) goto done;
   WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
   connection = WinHttpConnect(session, host, parts.nPort, 0);
@@ -171,8 +171,8 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
       !WinHttpReceiveResponse(request, nullptr)) {
     goto done;
   }
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
       status != 206 || !answered_range(request, begin, end, total)) {
     goto done;
   }

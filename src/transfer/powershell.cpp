@@ -16,8 +16,8 @@ const wchar_t k_extract_script[] =
     L"-Force|Out-Null;Expand-Archive -LiteralPath $env:VORNA380_PACKAGE_PATH -DestinationPath "
     L"$env:VORNA380_STAGING_PATH -Force";
 
-const wchar_t* const k_job_variable_names[JOB_VARIABLE_NAMES] = {
-    L"VORNA380_DOWNLOAD_URL", L"VORNA380_DOWNLOAD_DEST", L"VORNA380_PACKAGE_PATH", L"VORNA380_STAGING_PATH"};
+const wchar_t* const k_job_variable_names[JOB_VARIABLE_NAMES] = {L"VORNA380_DOWNLOAD_URL", L"VORNA380_DOWNLOAD_DEST",
+                                                                 L"VORNA380_PACKAGE_PATH", L"VORNA380_STAGING_PATH"};
 
 namespace {
 constexpr size_t FAILURE_LINE_UNITS = 256;

@@ -183,13 +183,20 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
   utf8_path user_agent(k_user_agent);
   // The body comes on the standard output; the status and the redirect target on the error
   // output, after the body.
-  char* argv[] = {const_cast<char*>("curl"),        const_cast<char*>("-q"),
-                  const_cast<char*>("--silent"),    const_cast<char*>("--fail"),
-                  const_cast<char*>("--globoff"),   const_cast<char*>("--proto"),
-                  const_cast<char*>("=https"),      const_cast<char*>("--tlsv1.2"),
-                  const_cast<char*>("--user-agent"), user_agent.text,
-                  const_cast<char*>("--write-out"), const_cast<char*>("%{stderr}%{http_code} %{redirect_url}"),
-                  const_cast<char*>("--url"),       const_cast<char*>(url),
+  char* argv[] = {const_cast<char*>("curl"),
+                  const_cast<char*>("-q"),
+                  const_cast<char*>("--silent"),
+                  const_cast<char*>("--fail"),
+                  const_cast<char*>("--globoff"),
+                  const_cast<char*>("--proto"),
+                  const_cast<char*>("=https"),
+                  const_cast<char*>("--tlsv1.2"),
+                  const_cast<char*>("--user-agent"),
+                  user_agent.text,
+                  const_cast<char*>("--write-out"),
+                  const_cast<char*>("%{stderr}%{http_code} %{redirect_url}"),
+                  const_cast<char*>("--url"),
+                  const_cast<char*>(url),
                   nullptr};
   os_child started;
   int error = EINVAL;

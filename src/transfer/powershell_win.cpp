@@ -98,8 +98,9 @@ int powershell(const wchar_t* script, const job_parameters* job) {
   PROCESS_INFORMATION process = {};
   // The first word, powershell.exe, is found by the system's usual search. Before the root
   // folder is known (tests), the child inherits the current folder.
-  BOOL started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                                environment, g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
+  BOOL started =
+      CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                     environment, g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
   DWORD start_error = GetLastError();
   free(command);
   free(environment);

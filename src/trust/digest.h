@@ -25,8 +25,7 @@ struct file_hasher;
 file_hasher* create_file_hasher();
 void free_file_hasher(file_hasher* hasher);
 // sha256_file_below with the hasher's hash object and buffer.
-int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
-                    unsigned char digest[DIGEST_BYTES]);
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES]);
 
 // 64 lower-case hexadecimal digits and a terminator.
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]);

@@ -26,7 +26,7 @@ struct file_hasher {
   BCRYPT_HASH_HANDLE hash;  // reusable: each finish starts it over
   bool reusable;            // Windows 7 knows no reusable hash; there each file gets its own
   unsigned char* buffer;
-  folder_walk* walk;        // the folders of the last file, kept for the next one
+  folder_walk* walk;  // the folders of the last file, kept for the next one
 };
 
 file_hasher* create_file_hasher() {
@@ -40,8 +40,7 @@ file_hasher* create_file_hasher() {
     free_file_hasher(hasher);
     return nullptr;
   }
-  hasher->reusable =
-      BCryptCreateHash(provider, &hasher->hash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG) >= 0;
+  hasher->reusable = BCryptCreateHash(provider, &hasher->hash, nullptr, 0, nullptr, 0, BCRYPT_HASH_REUSABLE_FLAG) >= 0;
   if (!hasher->reusable) hasher->hash = nullptr;
   return hasher;
 }

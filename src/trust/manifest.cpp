@@ -12,9 +12,7 @@ namespace {
 constexpr int64_t SECONDS_1601_TO_1970 = 11644473600;
 const char k_magic[] = "VORNA380-RELEASE-V1\n";
 
-int begins_with(const wchar_t* text, const wchar_t* prefix) {
-  return wcsncmp(text, prefix, wcslen(prefix)) == 0;
-}
+int begins_with(const wchar_t* text, const wchar_t* prefix) { return wcsncmp(text, prefix, wcslen(prefix)) == 0; }
 
 // Leading white space and a plus sign are accepted and overflow saturates, as _wcstoui64
 // does. A minus sign is not: _wcstoui64 would wrap "-1" round to an enormous size, and a

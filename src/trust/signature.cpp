@@ -15,7 +15,8 @@ void build_release_key_blob(size_t index, unsigned char blob[RELEASE_KEY_BLOB_BY
   const uint32_t modulus_bytes = sizeof k_release_key_moduli[0];
   const uint32_t header[6] = {0x31415352 /* "RSA1" */, 3072, exponent_bytes, modulus_bytes, 0, 0};
   for (int field = 0; field < 6; ++field) {
-    for (int byte = 0; byte < 4; ++byte) blob[field * 4 + byte] = static_cast<unsigned char>(header[field] >> (8 * byte));
+    for (int byte = 0; byte < 4; ++byte)
+      blob[field * 4 + byte] = static_cast<unsigned char>(header[field] >> (8 * byte));
   }
   memcpy(blob + 24, k_release_key_exponents[index], exponent_bytes);
   memcpy(blob + 27, k_release_key_moduli[index], modulus_bytes);

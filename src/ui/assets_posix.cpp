@@ -1,14 +1,13 @@
 #include "ui/gtk_posix.h"
 
-
 #include "ui/assets.h"
 #include "ui/graphics_posix.h"
 #include "ui/window.h"
 
 // The PNG files are built into the executable as they are on disk.
-#define EMBED_ART(symbol, file)                                                    \
-  asm(".section .rodata\n.balign 16\n.global " #symbol "\n" #symbol ":\n.incbin \"" \
-      UI_ART_DIR "/" file "\"\n.global " #symbol "_end\n" #symbol "_end:\n.previous\n");
+#define EMBED_ART(symbol, file)                                                                         \
+  asm(".section .rodata\n.balign 16\n.global " #symbol "\n" #symbol ":\n.incbin \"" UI_ART_DIR "/" file \
+      "\"\n.global " #symbol "_end\n" #symbol "_end:\n.previous\n");
 EMBED_ART(vorna380_art_201, "background.png")
 EMBED_ART(vorna380_art_202, "frame.png")
 EMBED_ART(vorna380_art_203, "progress-background.png")
@@ -21,8 +20,9 @@ EMBED_ART(vorna380_art_209, "close-hover.png")
 
 extern "C" {
 #define DECLARE_ART(n) extern const unsigned char vorna380_art_##n[], vorna380_art_##n##_end[];
-DECLARE_ART(201) DECLARE_ART(202) DECLARE_ART(203) DECLARE_ART(204) DECLARE_ART(205)
-DECLARE_ART(206) DECLARE_ART(207) DECLARE_ART(208) DECLARE_ART(209)
+DECLARE_ART(201)
+DECLARE_ART(202) DECLARE_ART(203) DECLARE_ART(204) DECLARE_ART(205) DECLARE_ART(206) DECLARE_ART(207) DECLARE_ART(208)
+    DECLARE_ART(209)
 }
 
 int g_toolkit_started = 0;
@@ -32,7 +32,8 @@ struct embedded_art {
   const unsigned char* begin;
   const unsigned char* end;
 };
-#define ART_ENTRY(n) {vorna380_art_##n, vorna380_art_##n##_end}
+#define ART_ENTRY(n) \
+  { vorna380_art_##n, vorna380_art_##n##_end }
 const embedded_art k_art[IMAGE_RESOURCE_COUNT] = {
     ART_ENTRY(201), ART_ENTRY(202), ART_ENTRY(203), ART_ENTRY(204), ART_ENTRY(205),
     ART_ENTRY(206), ART_ENTRY(207), ART_ENTRY(208), ART_ENTRY(209),

@@ -99,8 +99,7 @@ int start_ui_graphics() {
   g_subtitle_font = make_font(-16, 600);
   g_status_font = make_font(-18, 600);
   g_detail_font = make_font(-14, 400);
-  return g_title_font != nullptr && g_subtitle_font != nullptr && g_status_font != nullptr &&
-         g_detail_font != nullptr;
+  return g_title_font != nullptr && g_subtitle_font != nullptr && g_status_font != nullptr && g_detail_font != nullptr;
 }
 
 void dispose_ui_assets() {

@@ -4,8 +4,7 @@ void fill_rect_rgb(canvas* target, int left, int top, int right, int bottom, rgb
   target->fill(target, left, top, right, bottom, colour);
 }
 
-void draw_button(canvas* target, int x, int y, int width, int height, rgb_colour fill, rgb_colour outline,
-                 int corner) {
+void draw_button(canvas* target, int x, int y, int width, int height, rgb_colour fill, rgb_colour outline, int corner) {
   target->rounded_box(target, x, y, width, height, fill, outline, corner);
 }
 

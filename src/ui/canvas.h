@@ -30,8 +30,7 @@ struct canvas {
 };
 
 void fill_rect_rgb(canvas* target, int left, int top, int right, int bottom, rgb_colour colour);
-void draw_button(canvas* target, int x, int y, int width, int height, rgb_colour fill, rgb_colour outline,
-                 int corner);
+void draw_button(canvas* target, int x, int y, int width, int height, rgb_colour fill, rgb_colour outline, int corner);
 void draw_center_text(canvas* target, const wchar_t* text, int left, int top, int right, int bottom, ui_font font,
                       rgb_colour colour);
 // White text.

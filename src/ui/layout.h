@@ -50,4 +50,3 @@ enum hit_area : int {
 hit_area hit_test(int x, int y, int32_t ui_state);
 // Whether a press at the point moves the window: the top strip, except the two glyphs.
 int in_drag_strip(int x, int y);
-

@@ -37,9 +37,7 @@ void play_selected_account() {
   if (!launch_game()) box(L"Impossible de lancer Tarvo.exe.", L"Vorna380", BOX_ERROR);
 }
 
-void take_status_text(wchar_t* text) {
-  copy_text(g_status_text, STATUS_UNITS, text != nullptr ? text : L"");
-}
+void take_status_text(wchar_t* text) { copy_text(g_status_text, STATUS_UNITS, text != nullptr ? text : L""); }
 
 void on_fatal_error(wchar_t* text) {
   take_status_text(text);
@@ -97,8 +95,8 @@ void on_left_button_up(int x, int y) {
       box(L"Vorna 3.80 est selectionne.", L"Version", BOX_INFORMATION);
       break;
     case HIT_INFORMATION:
-      box(L"Vorna380\nLauncher unique securise\nMises a jour, comptes et jeu dans une seule fenetre.",
-          L"Informations", BOX_INFORMATION);
+      box(L"Vorna380\nLauncher unique securise\nMises a jour, comptes et jeu dans une seule fenetre.", L"Informations",
+          BOX_INFORMATION);
       break;
     case HIT_LANGUAGE:
       show_language_menu();

@@ -37,7 +37,7 @@ struct window_calls {
   void (*invalidate)();  // repaint the whole window later, without erasing
   void (*paint_now)();   // repaint what is invalid before returning
   void (*minimise)();
-  void (*destroy)();     // destroying ends the message loop
+  void (*destroy)();  // destroying ends the message loop
 };
 // The platform's calls; tests put a recording double in their place.
 extern const window_calls* g_window_calls;

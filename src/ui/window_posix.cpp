@@ -80,10 +80,10 @@ int gtk_message_box(GtkWindow* owner, const wchar_t* text, const wchar_t* captio
   utf8_text[bytes] = '\0';
   bytes = wide_to_utf8(caption, wcslen(caption), utf8_caption, sizeof utf8_caption - 1);
   utf8_caption[bytes] = '\0';
-  GtkMessageType type = (style & BOX_ERROR) == BOX_ERROR           ? GTK_MESSAGE_ERROR
-                        : (style & BOX_QUESTION) == BOX_QUESTION   ? GTK_MESSAGE_QUESTION
+  GtkMessageType type = (style & BOX_ERROR) == BOX_ERROR               ? GTK_MESSAGE_ERROR
+                        : (style & BOX_QUESTION) == BOX_QUESTION       ? GTK_MESSAGE_QUESTION
                         : (style & BOX_INFORMATION) == BOX_INFORMATION ? GTK_MESSAGE_INFO
-                                                                        : GTK_MESSAGE_OTHER;
+                                                                       : GTK_MESSAGE_OTHER;
   GtkWidget* dialog = gtk_message_dialog_new(owner, owner != nullptr ? GTK_DIALOG_MODAL : GtkDialogFlags(0), type,
                                              GTK_BUTTONS_NONE, "%s", utf8_text);
   // The buttons speak the launcher's language, whatever the system's.
@@ -244,8 +244,11 @@ cairo_region_t* rounded_outline() {
   const double radius = WINDOW_CORNER / 2.0;
   for (int y = 0; y < WINDOW_HEIGHT; ++y) {
     int inset = 0;
-    double from_edge = y < radius ? radius - (y + 0.5) : y >= WINDOW_HEIGHT - radius ? (y + 0.5) - (WINDOW_HEIGHT - radius) : -1;
-    if (from_edge > 0) inset = static_cast<int>(std::lround(radius - std::sqrt(radius * radius - from_edge * from_edge)));
+    double from_edge = y < radius                    ? radius - (y + 0.5)
+                       : y >= WINDOW_HEIGHT - radius ? (y + 0.5) - (WINDOW_HEIGHT - radius)
+                                                     : -1;
+    if (from_edge > 0)
+      inset = static_cast<int>(std::lround(radius - std::sqrt(radius * radius - from_edge * from_edge)));
     cairo_rectangle_int_t row = {inset, y, WINDOW_WIDTH - 2 * inset, 1};
     cairo_region_union_rectangle(region, &row);
   }
@@ -268,8 +271,8 @@ int create_launcher_window() {
   gtk_window_set_resizable(window, FALSE);
   gtk_widget_set_size_request(widget, WINDOW_WIDTH, WINDOW_HEIGHT);
   gtk_widget_set_app_paintable(widget, TRUE);
-  gtk_widget_add_events(widget, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                    GDK_LEAVE_NOTIFY_MASK);
+  gtk_widget_add_events(
+      widget, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK);
 
   GdkRectangle screen = {0, 0, WINDOW_WIDTH, WINDOW_HEIGHT};
   GdkMonitor* monitor = gdk_display_get_primary_monitor(gdk_display_get_default());

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-
 // Locks the vault the way a user or the system would (false where it cannot be).
 bool lock_vault();
 bool selection_file_is_hidden(const std::wstring& path);

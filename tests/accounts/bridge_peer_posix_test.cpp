@@ -49,7 +49,8 @@ std::string exchange_as_user(uid_t uid) {
   std::string reply;
   char buffer[4096];
   ssize_t got;
-  while (child > 0 && (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0) reply.append(buffer, static_cast<size_t>(got));
+  while (child > 0 && (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0)
+    reply.append(buffer, static_cast<size_t>(got));
   close(pipe_ends[0]);
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -18,7 +18,8 @@ const char k_request[] = "GET / HTTP/1.1\r\nHost: 127.0.0.1:32110\r\n\r\n";
 
 std::string reply_with(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nCache-Control: no-store\r\nConnection: close\r\n"
-         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+         "Content-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string encoded(const std::wstring& text) {
@@ -117,8 +118,8 @@ TEST(BridgeRequestCheck, JudgesTheWholeHeaderBlockAndRefusesBrowserHeadersAndFor
 }
 
 TEST_F(AccountBridge, WithNothingQueuedEveryRequestGetsNone) {
-  for (const std::string& request : {std::string(k_request), std::string("POST /x?y=1 HTTP/1.0\r\n\r\nabc"),
-                                    std::string("\n")}) {
+  for (const std::string& request :
+       {std::string(k_request), std::string("POST /x?y=1 HTTP/1.0\r\n\r\nabc"), std::string("\n")}) {
     EXPECT_EQ(bridge_exchange(request), reply_with("NONE")) << request;
   }
   g_selected_account[0] = L'\0';

@@ -27,7 +27,8 @@ class AccountVault : public AccountsTest {
     build_account_menu(&menu);
     std::vector<shown_item> items;
     for (int i = 0; i < menu.item_count; ++i) {
-      items.push_back({menu.items[i].id, menu.items[i].text != nullptr ? menu.items[i].text : L"", menu.items[i].flags});
+      items.push_back(
+          {menu.items[i].id, menu.items[i].text != nullptr ? menu.items[i].text : L"", menu.items[i].flags});
     }
     release_account_menu(&menu);
     return items;
@@ -157,7 +158,7 @@ TEST_F(AccountVault, TheSelectionFileIsReadLeniently) {
   const sample samples[] = {
       {bom + utf16le(L"joueur\r\n  \n"), L"joueur"},
       {utf16le(L"a\tb \t"), L"a\tb \t"},  // tabs stay
-      {utf16le(L"nom") + "x", L"nom"},     // an odd last byte is dropped
+      {utf16le(L"nom") + "x", L"nom"},    // an odd last byte is dropped
       {utf16le(std::wstring(300, L'z')), std::wstring(255, L'z')},
       {utf16le(std::wstring(255, L'y')) + "y", std::wstring(255, L'y')},  // 511 bytes
       {utf16le(L"\U0001F600 ok"), L"\U0001F600 ok"},

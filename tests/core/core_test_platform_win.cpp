@@ -21,8 +21,8 @@ bool system_texts_end_with_full_stop() { return true; }
 
 std::wstring raw_system_error_text(uint32_t code) {
   wchar_t text[768];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                768, nullptr);
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 768, nullptr);
   return std::wstring(text, length);
 }
 
@@ -45,11 +45,10 @@ window_handle open_test_window() {
   RegisterClassExW(&window_class);  // fails harmlessly when already registered
   // A hidden top-level window has an update region to observe; without a display none can be
   // made, and a message-only window still receives the posts.
-  HWND window = CreateWindowExW(0, k_class, L"", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
+  HWND window =
+      CreateWindowExW(0, k_class, L"", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window == nullptr) {
-    window = CreateWindowExW(0, k_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr),
-                             nullptr);
+    window = CreateWindowExW(0, k_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
   }
   return window;
 }

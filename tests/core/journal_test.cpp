@@ -67,7 +67,8 @@ TEST_F(Journal, LaterLinesFollowWhateverTheFileHeld) {
 
 TEST_F(Journal, NonAsciiTextIsStoredAsUtf8) {
   write_log(L"Dossier C:\\Users\\Ren\u00e9e \u2014 r\u00e9sultat 5\u20ac \U0001F600 \u4e2d");
-  ASSERT_EQ(messages(), std::vector<std::string>{"Dossier C:\\Users\\Ren\xc3\xa9" "e \xe2\x80\x94 r\xc3\xa9sultat 5"
+  ASSERT_EQ(messages(), std::vector<std::string>{"Dossier C:\\Users\\Ren\xc3\xa9"
+                                                 "e \xe2\x80\x94 r\xc3\xa9sultat 5"
                                                  "\xe2\x82\xac \xf0\x9f\x98\x80 \xe4\xb8\xad"});
 }
 
@@ -144,8 +145,8 @@ TEST_F(Journal, UndescribedErrorCodesGiveTheShortForm) {
   for (uint32_t code : undescribed_error_codes()) {
     ASSERT_TRUE(raw_system_error_text(code).empty()) << code;
     log_windows_error(L"Inventaire des processus impossible", code);
-    expected.push_back(to_utf8(L"Inventaire des processus impossible (" + std::wstring(k_expected_error_label) +
-                               L" " + std::to_wstring(code) + L")."));
+    expected.push_back(to_utf8(L"Inventaire des processus impossible (" + std::wstring(k_expected_error_label) + L" " +
+                               std::to_wstring(code) + L")."));
   }
   EXPECT_EQ(messages(), expected);
 }

@@ -60,8 +60,8 @@ TEST_F(StatusChannel, WithoutAWindowStatusAndErrorTextsAreOnlyJournalled) {
   post_text(WM_LAUNCHER_ERROR, L"Erreur fatale sans fen\u00eatre");
   // The copies made for the missing window must not outlive the calls (the sanitizer build
   // reports a leak otherwise).
-  EXPECT_EQ(journalled(), (std::vector<std::string>{"V\xc3\xa9rification du client...",
-                                                    "Erreur fatale sans fen\xc3\xaatre"}))
+  EXPECT_EQ(journalled(),
+            (std::vector<std::string>{"V\xc3\xa9rification du client...", "Erreur fatale sans fen\xc3\xaatre"}))
       << "a status text posted directly is not journalled a second time";
 }
 
@@ -93,7 +93,9 @@ TEST_F(StatusChannel, TextsArriveAsHeapCopiesInPostingOrder) {
 
   std::vector<std::string> lines = journalled();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "T\xc3\xa9l\xc3\xa9" "chargement du client");
+  EXPECT_EQ(lines[0],
+            "T\xc3\xa9l\xc3\xa9"
+            "chargement du client");
   EXPECT_EQ(lines[1], "Signature invalide");
   EXPECT_EQ(lines[2], std::string(2023, 'z'));
 }
@@ -105,7 +107,9 @@ TEST_F(StatusChannel, PostsToADestroyedWindowAreLostButStillJournalled) {
   set_status(L"Installation termin\u00e9e");
   post_text(WM_LAUNCHER_ERROR, L"Activation impossible");
   EXPECT_TRUE(take_posted_messages(g_window).empty());
-  EXPECT_EQ(journalled(), (std::vector<std::string>{"Installation termin\xc3\xa9" "e", "Activation impossible"}));
+  EXPECT_EQ(journalled(), (std::vector<std::string>{"Installation termin\xc3\xa9"
+                                                    "e",
+                                                    "Activation impossible"}));
 }
 
 TEST_F(StatusChannel, FailedPostsReleaseTheirCopies) {
@@ -138,7 +142,8 @@ TEST_F(StatusChannel, VerifyProgressStoresNegativeFiguresAsZero) {
     int32_t done, total, stored_done, stored_total;
   };
   const figures cases[] = {
-      {4, 10, 4, 10}, {-3, 10, 0, 10}, {4, -1, 4, 0}, {-5, -7, 0, 0}, {INT32_MIN, INT32_MAX, 0, INT32_MAX}, {0, 0, 0, 0},
+      {4, 10, 4, 10}, {-3, 10, 0, 10}, {4, -1, 4, 0}, {-5, -7, 0, 0}, {INT32_MIN, INT32_MAX, 0, INT32_MAX},
+      {0, 0, 0, 0},
   };
   for (const auto& c : cases) {
     set_indeterminate_progress();

@@ -46,12 +46,27 @@ TEST(Utf8ToWide, DecodesEveryLength) {
 
 TEST(Utf8ToWide, RefusesMalformedInputAsAWhole) {
   const char* malformed[] = {
-      "\xc0\xaf",          "\xc1\xbf",          "\xe0\x80\xaf",    "\xe0\x9f\xbf",  // overlong
-      "\xf0\x80\x80\xaf",  "\xf0\x8f\xbf\xbf",                                     // overlong
-      "\xed\xa0\x80",      "\xed\xbf\xbf",      "\xed\xa0\xbd\xed\xb8\x80",         // encoded surrogates
-      "\xf4\x90\x80\x80",  "\xf5\x80\x80\x80",  "\xff",            "\xfe",          // beyond U+10FFFF
-      "ok \xc3",           "ok \xe2\x82",       "\xf0\x9f\x98",                      // truncated
-      "\x80",              "a\xbf" "b",         "\xe2\x28\xa1",    "\xc3\xc3\xa9",  // stray or missing continuation
+      "\xc0\xaf",
+      "\xc1\xbf",
+      "\xe0\x80\xaf",
+      "\xe0\x9f\xbf",  // overlong
+      "\xf0\x80\x80\xaf",
+      "\xf0\x8f\xbf\xbf",  // overlong
+      "\xed\xa0\x80",
+      "\xed\xbf\xbf",
+      "\xed\xa0\xbd\xed\xb8\x80",  // encoded surrogates
+      "\xf4\x90\x80\x80",
+      "\xf5\x80\x80\x80",
+      "\xff",
+      "\xfe",  // beyond U+10FFFF
+      "ok \xc3",
+      "ok \xe2\x82",
+      "\xf0\x9f\x98",  // truncated
+      "\x80",
+      "a\xbf"
+      "b",
+      "\xe2\x28\xa1",
+      "\xc3\xc3\xa9",  // stray or missing continuation
   };
   for (const char* bytes : malformed) {
     std::string text = bytes;
@@ -71,14 +86,18 @@ TEST(Utf8ToWide, RefusesOutputThatDoesNotFit) {
 TEST(WideToUtf8, RoundTripsEveryLength) {
   std::wstring text = L"Ren\u00e9e \u20ac\u4e2d \U0001F600 \U0010FFFF x";
   std::string bytes = encode(text);
-  EXPECT_EQ(bytes, "Ren\xc3\xa9" "e \xe2\x82\xac\xe4\xb8\xad \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf x");
+  EXPECT_EQ(bytes,
+            "Ren\xc3\xa9"
+            "e \xe2\x82\xac\xe4\xb8\xad \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf x");
   EXPECT_EQ(decode(bytes), text);
   EXPECT_EQ(encode(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(WideToUtf8, ReplacesUnpairedSurrogatesAndRefusesShortOutput) {
   std::wstring lone(1, static_cast<wchar_t>(0xD800));
-  EXPECT_EQ(encode(L"a" + lone + L"b"), "a\xef\xbf\xbd" "b");
+  EXPECT_EQ(encode(L"a" + lone + L"b"),
+            "a\xef\xbf\xbd"
+            "b");
   std::wstring low(1, static_cast<wchar_t>(0xDC00));
   EXPECT_EQ(encode(low), "\xef\xbf\xbd");
   EXPECT_EQ(encode(L"\u00e9", 2), "\xc3\xa9");
@@ -88,26 +107,29 @@ TEST(WideToUtf8, ReplacesUnpairedSurrogatesAndRefusesShortOutput) {
 
 TEST(TextBuilder, CutsSilentlyAndStaysTerminated) {
   EXPECT_EQ(built(5, [](text_builder* b) { builder_append(b, L"abcdef"); }), L"abcd");
-  EXPECT_EQ(built(5, [](text_builder* b) {
-              builder_append(b, L"ab");
-              builder_append(b, L"cdef");
-              builder_append_char(b, L'!');
-              builder_append(b, L"gh");
-            }),
+  EXPECT_EQ(built(5,
+                  [](text_builder* b) {
+                    builder_append(b, L"ab");
+                    builder_append(b, L"cdef");
+                    builder_append_char(b, L'!');
+                    builder_append(b, L"gh");
+                  }),
             L"abcd");
-  EXPECT_EQ(built(1, [](text_builder* b) {
-              builder_append(b, L"x");
-              builder_append_char(b, L'y');
-            }),
+  EXPECT_EQ(built(1,
+                  [](text_builder* b) {
+                    builder_append(b, L"x");
+                    builder_append_char(b, L'y');
+                  }),
             L"");
-  EXPECT_EQ(built(16, [](text_builder* b) {
-              builder_append(b, L"n=");
-              builder_append_uint(b, 7, 4);
-              builder_append_char(b, L' ');
-              builder_append_uint(b, 0, 1);
-              builder_append_char(b, L' ');
-              builder_append_uint(b, 12345, 2);
-            }),
+  EXPECT_EQ(built(16,
+                  [](text_builder* b) {
+                    builder_append(b, L"n=");
+                    builder_append_uint(b, 7, 4);
+                    builder_append_char(b, L' ');
+                    builder_append_uint(b, 0, 1);
+                    builder_append_char(b, L' ');
+                    builder_append_uint(b, 12345, 2);
+                  }),
             L"n=0007 0 12345");
   EXPECT_EQ(built(32, [](text_builder* b) { builder_append_uint(b, UINT64_MAX, 1); }), L"18446744073709551615");
   // A number is cut like any other text: its leading digits stay.

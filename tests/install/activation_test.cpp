@@ -64,10 +64,10 @@ TEST_F(Activation, EndsClientProgramsAndKeepsTheOldClientAsRollback) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(release_in(kept[0]), "old");
   EXPECT_EQ(journal.messages(),
-            (std::vector<std::string>{k_installing, k_closing,
-                                      "Fermeture du processus Vorna380 " + std::to_string(id) +
-                                          " avant activation: " + to_utf8(helper),
-                                      "Ancien client conserve comme sauvegarde locale: " + to_utf8(kept[0])}));
+            (std::vector<std::string>{
+                k_installing, k_closing,
+                "Fermeture du processus Vorna380 " + std::to_string(id) + " avant activation: " + to_utf8(helper),
+                "Ancien client conserve comme sauvegarde locale: " + to_utf8(kept[0])}));
 
   // The rollback name carries the time in 100-ns units since 1601 and the process ID.
   std::wstring name = kept[0].substr(root.path.size() + 1);
@@ -221,7 +221,8 @@ TEST_F(Activation, MoveNeverReplacesAnExistingFolderAndStopsAtOnceOnOtherErrors)
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].rfind(error_line_start("Deplacement impossible", error), 0), 0u) << messages[0];
 
-  ASSERT_EQ(move_directory_with_retry(staging.c_str(), (root / L"Moved").c_str(), L"Deplacement impossible", &error), 1);
+  ASSERT_EQ(move_directory_with_retry(staging.c_str(), (root / L"Moved").c_str(), L"Deplacement impossible", &error),
+            1);
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(release_in(root / L"Moved"), "new");
 }

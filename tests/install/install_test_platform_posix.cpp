@@ -88,7 +88,8 @@ std::vector<std::wstring> folder_names(const std::wstring& folder) {
   std::vector<std::wstring> names;
   if (DIR* dir = opendir(to_utf8(folder).c_str())) {
     while (dirent* entry = readdir(dir)) {
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(from_utf8(entry->d_name));
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+        names.push_back(from_utf8(entry->d_name));
     }
     closedir(dir);
   }

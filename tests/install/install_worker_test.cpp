@@ -267,9 +267,10 @@ TEST_F(InstallWorker, FailedLightUpdateFallsBackToTheFullPath) {
 
   EXPECT_EQ(program_ending(&game.program, 10000), k_activation_ending);
   std::vector<std::string> all = journal.messages();
-  EXPECT_EQ(std::count_if(all.begin(), all.end(),
-                          [](const std::string& line) { return line.rfind("Fermeture du processus Vorna380 ", 0) == 0; }),
-            1);
+  EXPECT_EQ(
+      std::count_if(all.begin(), all.end(),
+                    [](const std::string& line) { return line.rfind("Fermeture du processus Vorna380 ", 0) == 0; }),
+      1);
   expect_published_client(client);
   EXPECT_FALSE(file_exists(package));
   std::vector<std::wstring> kept = rollbacks();

@@ -74,7 +74,8 @@ TEST_F(ClientProcesses, ProcessEndedBetweenMatchAndTerminationIsNeverConfusedWit
   program_guard successor{start_program_with_id({join(client, L"client_helper.exe"), L"wait", root / L"ready2"}, id)};
   if (successor.program != 0) {
     ASSERT_EQ(program_id(successor.program), id);
-    for (int i = 0; i < 2000 && !file_exists(root / L"ready2"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 2000 && !file_exists(root / L"ready2"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(file_exists(root / L"ready2"));
   }
 

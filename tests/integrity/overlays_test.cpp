@@ -69,8 +69,8 @@ class Overlays : public ::testing::Test {
 TEST_F(Overlays, CompleteBestiaryIsAccepted) {
   bestiary("C7");
   EXPECT_EQ(client.verify(client.write_list()), 1);
-  EXPECT_EQ(journal.events(), (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved,
-                                     k_bestiary_approved, k_bestiary_complete}));
+  EXPECT_EQ(journal.events(), (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved, k_bestiary_approved,
+                                     k_bestiary_complete}));
 }
 
 TEST_F(Overlays, BestiaryAcceptsTheSecondVersionsOfItsFiles) {
@@ -80,16 +80,16 @@ TEST_F(Overlays, BestiaryAcceptsTheSecondVersionsOfItsFiles) {
   listed_as(kDungeons, "D2", "D3");
   client.put(kSkull, content_of("S1"));
   EXPECT_EQ(client.verify(client.write_list()), 1);
-  EXPECT_EQ(journal.events(), (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved,
-                                     k_bestiary_complete}));
+  EXPECT_EQ(journal.events(),
+            (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved, k_bestiary_complete}));
 }
 
 TEST_F(Overlays, IncompleteBestiaryFailsWithoutAMessage) {
   // C5 is approved for the entry (C4 may become C5) but is not a complete overlay version.
   bestiary("C5");
   EXPECT_EQ(client.verify(client.write_list()), 0);
-  EXPECT_EQ(journal.events(), (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved,
-                                     k_bestiary_approved}));
+  EXPECT_EQ(journal.events(),
+            (lines{k_bestiary_approved, k_bestiary_approved, k_bestiary_approved, k_bestiary_approved}));
 }
 
 TEST_F(Overlays, BestiaryNeedsItsUnlistedFileToo) {

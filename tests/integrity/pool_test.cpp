@@ -221,8 +221,8 @@ TEST_F(Pool, RandomClientsGiveWhatOneThreadGives) {
     outcome pool = check(shared, digest, seed % 2 ? 3 : 0, log(name + L"-pool"));
     EXPECT_EQ(pool, one);
     passed += one.result;
-    journalled_failures += !one.result && !one.messages.empty() &&
-                           one.messages.back().rfind("Verification de securite", 0) != 0;
+    journalled_failures +=
+        !one.result && !one.messages.empty() && one.messages.back().rfind("Verification de securite", 0) != 0;
   }
   // The clients are of every kind.
   EXPECT_GT(passed, clients / 8);

@@ -60,10 +60,9 @@ TEST_F(Verify, EmptyLinesRaiseTheProgressTotalButNotTheCount) {
   EXPECT_EQ(g_verify_progress_total.load(), 1004);
   EXPECT_EQ(g_verify_progress_done.load(), 1000);
   EXPECT_EQ(g_progress_mode.load(), PROGRESS_VERIFY);
-  EXPECT_EQ(journal.messages(), (lines{"Verification de securite : 250 fichiers...",
-                                       "Verification de securite : 500 fichiers...",
-                                       "Verification de securite : 750 fichiers...",
-                                       "Verification de securite : 1000 fichiers..."}));
+  EXPECT_EQ(journal.messages(),
+            (lines{"Verification de securite : 250 fichiers...", "Verification de securite : 500 fichiers...",
+                   "Verification de securite : 750 fichiers...", "Verification de securite : 1000 fichiers..."}));
 
   // Without a final line feed the last line still counts towards the total.
   text = client.list + client.list.substr(0, L * 5 - 1);
@@ -287,12 +286,11 @@ TEST_F(Verify, DeviceNamesCountAsMissing) {
 #endif
     EXPECT_EQ(client.verify(client.write_list(entry(sha256_hex(""), name) + client.list)), 0);
   }
-  EXPECT_EQ(journal.events(), (lines{"Fichier client absent ou illisible : NUL",
-                                     "Fichier client absent ou illisible : nul.txt",
-                                     "Fichier client absent ou illisible : Com1.log",
-                                     "Fichier client absent ou illisible : LPT9",
-                                     "Fichier client absent ou illisible : " + native("data/AUX/inside.bin"),
-                                     "Fichier client absent ou illisible : CON .ini"}));
+  EXPECT_EQ(journal.events(),
+            (lines{"Fichier client absent ou illisible : NUL", "Fichier client absent ou illisible : nul.txt",
+                   "Fichier client absent ou illisible : Com1.log", "Fichier client absent ou illisible : LPT9",
+                   "Fichier client absent ou illisible : " + native("data/AUX/inside.bin"),
+                   "Fichier client absent ou illisible : CON .ini"}));
   // Names that only begin like one are files like any other.
   client.add("CONSOLE.txt", "a");
   client.add("nul_/x.bin", "b");

@@ -10,10 +10,22 @@
 namespace {
 std::wstring g_called;  // "mode:arg1|arg2" of the last mode run
 
-int record_update(const wchar_t* id) { g_called = L"update:" + std::wstring(id); return 10; }
-int record_release(const wchar_t* m, const wchar_t* s) { g_called = L"release:" + std::wstring(m) + L"|" + s; return 11; }
-int record_integrity(const wchar_t* f, const wchar_t* d) { g_called = L"integrity:" + std::wstring(f) + L"|" + d; return 12; }
-int record_interactive() { g_called = L"interactive"; return 13; }
+int record_update(const wchar_t* id) {
+  g_called = L"update:" + std::wstring(id);
+  return 10;
+}
+int record_release(const wchar_t* m, const wchar_t* s) {
+  g_called = L"release:" + std::wstring(m) + L"|" + s;
+  return 11;
+}
+int record_integrity(const wchar_t* f, const wchar_t* d) {
+  g_called = L"integrity:" + std::wstring(f) + L"|" + d;
+  return 12;
+}
+int record_interactive() {
+  g_called = L"interactive";
+  return 13;
+}
 
 const launcher_modes k_recording = {record_update, record_release, record_integrity, record_interactive};
 
@@ -25,8 +37,11 @@ std::wstring dispatch(std::vector<std::wstring> args) {
   argv.push_back(nullptr);
   g_called.clear();
   int code = dispatch_command_line(static_cast<int>(args.size()), argv.data(), k_recording);
-  int expected = g_called.rfind(L"update", 0) == 0 ? 10 : g_called.rfind(L"release", 0) == 0 ? 11
-               : g_called.rfind(L"integrity", 0) == 0 ? 12 : g_called == L"interactive" ? 13 : -1;
+  int expected = g_called.rfind(L"update", 0) == 0      ? 10
+                 : g_called.rfind(L"release", 0) == 0   ? 11
+                 : g_called.rfind(L"integrity", 0) == 0 ? 12
+                 : g_called == L"interactive"           ? 13
+                                                        : -1;
   EXPECT_EQ(code, expected) << "the mode's exit code is the process's";
   return g_called;
 }

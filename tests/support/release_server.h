@@ -13,12 +13,12 @@
 std::wstring release_server_dir();
 
 // Skips the test when no release server runs; fails it under CI, where one always runs.
-#define REQUIRE_RELEASE_SERVER()                                                                \
-  do {                                                                                          \
-    if (release_server_dir().empty()) {                                                         \
-      if (release_server_required()) FAIL() << "no release server: VORNA380_RELEASE_SERVER unset"; \
-      GTEST_SKIP() << "no release server: start it with tests/harness/release-server.sh (see README)";  \
-    }                                                                                           \
+#define REQUIRE_RELEASE_SERVER()                                                                       \
+  do {                                                                                                 \
+    if (release_server_dir().empty()) {                                                                \
+      if (release_server_required()) FAIL() << "no release server: VORNA380_RELEASE_SERVER unset";     \
+      GTEST_SKIP() << "no release server: start it with tests/harness/release-server.sh (see README)"; \
+    }                                                                                                  \
   } while (0)
 bool release_server_required();
 

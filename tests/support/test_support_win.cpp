@@ -168,8 +168,8 @@ bool make_fifo(const std::wstring&) { return false; }
 bool make_socket(const std::wstring&) { return false; }
 
 exclusive_lock::exclusive_lock(const std::wstring& path) {
-  handle = reinterpret_cast<intptr_t>(
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  handle = reinterpret_cast<intptr_t>(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 exclusive_lock::~exclusive_lock() {
   if (held()) CloseHandle(reinterpret_cast<HANDLE>(handle));

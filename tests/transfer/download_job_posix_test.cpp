@@ -78,8 +78,8 @@ TEST_F(DownloadJobPosix, TheChildSeesItsJobsVariablesAndTheLauncherKeepsItsOwn) 
   EXPECT_EQ(result, 1);
   EXPECT_EQ(read_bytes(destination), body);
   EXPECT_EQ(job_entries(seen),
-            (std::set<std::string>{"VORNA380_DOWNLOAD_DEST=" + to_utf8(destination), "VORNA380_DOWNLOAD_URL=" + to_utf8(url),
-                                   "VORNA380_PASSED_ON=kept"}));
+            (std::set<std::string>{"VORNA380_DOWNLOAD_DEST=" + to_utf8(destination),
+                                   "VORNA380_DOWNLOAD_URL=" + to_utf8(url), "VORNA380_PASSED_ON=kept"}));
   EXPECT_STREQ(getenv("VORNA380_DOWNLOAD_URL"), "left by the launcher's caller");
   EXPECT_STREQ(getenv("VORNA380_STAGING_PATH"), "of another job");
   EXPECT_EQ(getenv("VORNA380_DOWNLOAD_DEST"), nullptr);

@@ -59,8 +59,9 @@ TEST_F(ExtractJobPosix, OnlyAZipArchiveIsExtracted) {
   EXPECT_EQ(run_extract(zip(L"tar-package.zip"), staging), 0);
   EXPECT_FALSE(file_exists(join(staging, L"Tarvo.exe")));
   EXPECT_EQ(read_bytes(join(staging, L"kept.txt")), "untouched");
-  EXPECT_EQ(journal.messages(), (std::vector<std::string>{
-                                    "Archive refusee: le package ne commence pas par la signature zip.", k_child_failed}));
+  EXPECT_EQ(
+      journal.messages(),
+      (std::vector<std::string>{"Archive refusee: le package ne commence pas par la signature zip.", k_child_failed}));
   // An empty archive is a zip archive too (what it lacks, the staged check refuses).
   std::wstring empty = dir / L"empty.zip";
   ASSERT_TRUE(write_bytes(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0')));

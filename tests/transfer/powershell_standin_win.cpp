@@ -77,8 +77,8 @@ bool write_all(HANDLE file, const void* data, DWORD size) {
 
 bool remove_tree(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND ||
-                                                    GetLastError() == ERROR_PATH_NOT_FOUND;
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return DeleteFileW(path.c_str());
@@ -156,8 +156,8 @@ int download() {
                                WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
   if (request == nullptr || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, nullptr) ||
-      !WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+      !WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &status, &size, WINHTTP_NO_HEADER_INDEX) ||
       status < 200 || status > 299) {
     goto done;
   }
@@ -166,8 +166,8 @@ int download() {
     known_length = true;
     expected = _wcstoui64(length_text, nullptr, 10);
   }
-  file = CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  file = CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
   if (file == INVALID_HANDLE_VALUE) goto done;
   for (;;) {
     DWORD got = 0;
@@ -205,8 +205,7 @@ struct archive {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     DWORD got = 0;
-    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, data, size, &got, nullptr) &&
-           got == size;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, data, size, &got, nullptr) && got == size;
   }
 };
 
@@ -266,14 +265,14 @@ bool read_directory(archive& zip, std::vector<entry>* entries) {
     if (next > directory.size()) return false;
     UINT code_page = (u16(header + 8) & 0x0800) ? CP_UTF8 : 437;
     std::wstring name(name_length, L'\0');
-    int units = MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(header + 46), name_length,
-                                    name.data(), name_length);
+    int units = MultiByteToWideChar(code_page, 0, reinterpret_cast<const char*>(header + 46), name_length, name.data(),
+                                    name_length);
     if (name_length > 0 && units <= 0) return false;
     name.resize(static_cast<size_t>(units));
     uint32_t mode = u32(header + 38) >> 16;
     bool from_unix = (u16(header + 4) >> 8) == 3;
-    entries->push_back({name, u16(header + 10), u32(header + 16), u32(header + 20), u32(header + 24),
-                        u32(header + 42), from_unix && (mode & 0170000) == 0120000});
+    entries->push_back({name, u16(header + 10), u32(header + 16), u32(header + 20), u32(header + 24), u32(header + 42),
+                        from_unix && (mode & 0170000) == 0120000});
     at = next;
   }
   return true;

@@ -69,9 +69,9 @@ TEST(ContentRange, OnlyTheExactRangeInItsPlainFormCounts) {
   EXPECT_TRUE(range_is("bytes 0-9/10", 0, 10, 10));
   EXPECT_TRUE(range_is("bytes 5-5/6 ", 5, 6, 6));
   EXPECT_TRUE(range_is("bytes 4294967296-4294967306/5000000000", 4294967296ull, 4294967307ull, 5000000000ull));
-  for (const char* wrong : {"bytes 0-8/10", "bytes 1-9/10", "bytes 0-9/11", "bytes 00-9/10", "bytes 0-9/*",
-                            "bytes */10", "bytes=0-9/10", "items 0-9/10", "bytes 0-9/10x", "bytes -0-9/10",
-                            "bytes 0-99999999999999999999/10", "bytes  0-9/10", ""}) {
+  for (const char* wrong :
+       {"bytes 0-8/10", "bytes 1-9/10", "bytes 0-9/11", "bytes 00-9/10", "bytes 0-9/*", "bytes */10", "bytes=0-9/10",
+        "items 0-9/10", "bytes 0-9/10x", "bytes -0-9/10", "bytes 0-99999999999999999999/10", "bytes  0-9/10", ""}) {
     EXPECT_FALSE(range_is(wrong, 0, 10, 10)) << wrong;
   }
 }

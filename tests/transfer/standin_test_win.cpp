@@ -44,7 +44,7 @@ TEST_F(StandInFault, FailPartialAndStall) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(read_bytes(destination), body);
   EXPECT_EQ(journal.messages(), (std::vector<std::string>{"Le processus auxiliaire a echoue (code 1).",
-                                                           "Le processus auxiliaire a echoue (code 1)."}));
+                                                          "Le processus auxiliaire a echoue (code 1)."}));
 }
 
 // The job's variables reach the child only: one the launcher's own environment holds is

@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
   bool download = strcmp(argv[1], "download") == 0;
   std::wstring first = from_utf8(argv[2]);
   std::wstring second = from_utf8(argv[3]);
-  job_parameters job = download ? download_job(first.c_str(), second.c_str(), 0) : extract_job(first.c_str(), second.c_str());
+  job_parameters job =
+      download ? download_job(first.c_str(), second.c_str(), 0) : extract_job(first.c_str(), second.c_str());
   body_digest digest = {};
   if (download) job.digest = &digest;
   return powershell(download ? k_download_script : k_extract_script, &job) ? 0 : 1;

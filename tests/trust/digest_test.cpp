@@ -34,7 +34,8 @@ std::string hex_text(const unsigned char digest[DIGEST_BYTES]) {
   for (wchar_t& unit : text) unit = L'#';
   digest_hex(digest, text);
   EXPECT_EQ(text[64], L'\0');
-  for (size_t i = DIGEST_TEXT_UNITS; i < DIGEST_TEXT_UNITS + 4; ++i) EXPECT_EQ(text[i], L'#') << "written past 65 units";
+  for (size_t i = DIGEST_TEXT_UNITS; i < DIGEST_TEXT_UNITS + 4; ++i)
+    EXPECT_EQ(text[i], L'#') << "written past 65 units";
   return to_utf8(text);
 }
 

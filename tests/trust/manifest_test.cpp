@@ -237,9 +237,9 @@ TEST(ParseManifest, PackageSize) {
       {"100 000 000", 0, 0},
       {"", 0, 0},
       {"abc", 0, 0},
-      {" 100000000", 1, 100000000u},   // leading white space is skipped
+      {" 100000000", 1, 100000000u},  // leading white space is skipped
       {"\t100000000", 1, 100000000u},
-      {"+100000000", 1, 100000000u},   // a sign is accepted
+      {"+100000000", 1, 100000000u},  // a sign is accepted
       {"18446744073709551615", 1, UINT64_MAX},
       {"99999999999999999999999", 1, UINT64_MAX},  // overflow saturates
       {"+", 0, 0},
@@ -306,17 +306,18 @@ TEST(ParseManifest, GameExecutableIsExactlyTarvoExe) {
 
 TEST(ParseManifest, ValuesAreStrictUtf8) {
   const char* invalid[] = {
-      "\x80",                  // lone continuation byte
-      "1.0-\xC3\x28",          // lead byte without its continuation
-      "\xC0\xAF",              // overlong encoding of '/'
-      "\xE0\x80\xAF",          // overlong three-byte form
-      "\xED\xA0\x80",          // encoded surrogate
-      "\xF4\x90\x80\x80",      // beyond U+10FFFF
+      "\x80",              // lone continuation byte
+      "1.0-\xC3\x28",      // lead byte without its continuation
+      "\xC0\xAF",          // overlong encoding of '/'
+      "\xE0\x80\xAF",      // overlong three-byte form
+      "\xED\xA0\x80",      // encoded surrogate
+      "\xF4\x90\x80\x80",  // beyond U+10FFFF
       "\xFF",
-      "1.0-\xE2\x82",          // cut off at the end of the value
+      "1.0-\xE2\x82",  // cut off at the end of the value
   };
   for (const char* value : invalid) {
-    EXPECT_EQ(parses(with_value("version", value)), 0) << "version bytes " << testing::PrintToString(std::string(value));
+    EXPECT_EQ(parses(with_value("version", value)), 0)
+        << "version bytes " << testing::PrintToString(std::string(value));
     EXPECT_EQ(parses(with_value("package_url", k_origin + value)), 0);
   }
   parsed p(with_value("version", "\xC3\xA9t\xC3\xA9-\xE2\x82\xAC-\xF0\x9F\x8E\xAE"));

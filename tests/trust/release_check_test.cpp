@@ -75,8 +75,8 @@ TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
 
 TEST(VerifyReleaseMode, RefusesOtherSignatures) {
   const std::wstring manifest = trust_file(L"release.manifest");
-  for (const wchar_t* name : {L"release.manifest.other-key.sig", L"release.manifest.pss.sig",
-                              L"release.manifest.sha1.sig"}) {
+  for (const wchar_t* name :
+       {L"release.manifest.other-key.sig", L"release.manifest.pss.sig", L"release.manifest.sha1.sig"}) {
     EXPECT_EQ(verify_release(manifest, trust_file(name)), 2) << to_utf8(name);
   }
 }

@@ -13,10 +13,9 @@ namespace {
 std::string fixture(const std::wstring& name) { return read_bytes(fixture_path(L"trust/" + name)); }
 
 int verify(const std::string& data, const std::string& signature) {
-  return verify_release_signature(reinterpret_cast<const unsigned char*>(data.data()),
-                                  static_cast<uint32_t>(data.size()),
-                                  reinterpret_cast<const unsigned char*>(signature.data()),
-                                  static_cast<uint32_t>(signature.size()));
+  return verify_release_signature(
+      reinterpret_cast<const unsigned char*>(data.data()), static_cast<uint32_t>(data.size()),
+      reinterpret_cast<const unsigned char*>(signature.data()), static_cast<uint32_t>(signature.size()));
 }
 
 uint32_t le32(const unsigned char* bytes) {

@@ -13,7 +13,7 @@
 namespace {
 // A canvas that writes down what is drawn.
 struct drawn {
-  std::string kind;  // "fill", "box", "text", "background"
+  std::string kind;   // "fill", "box", "text", "background"
   int a, b, c, d;     // rectangle (fill, text) or x, y, width, height (box, background)
   rgb_colour colour;  // fill or text colour, box fill
   rgb_colour outline;

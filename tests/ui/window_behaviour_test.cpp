@@ -133,7 +133,7 @@ TEST_F(WindowBehaviour, InformationBoxesAndMinimiseInEveryState) {
     on_left_button_up(1040, 20);
     EXPECT_EQ(window.actions(), std::vector<std::string>{"minimise"});
     window.clear();
-    on_left_button_up(600, 20);  // drag strip
+    on_left_button_up(600, 20);   // drag strip
     on_left_button_up(700, 600);  // lower panel
     on_left_button_up(-20, 300);
     EXPECT_TRUE(window.calls.empty());
@@ -141,7 +141,8 @@ TEST_F(WindowBehaviour, InformationBoxesAndMinimiseInEveryState) {
 }
 
 TEST_F(WindowBehaviour, LanguageMenuOffersEnglishOnlyAsAPromise) {
-  const std::vector<recorded_menu_item> items = {{IDM_LANG_FR, L"Francais", MENU_CHECKED}, {IDM_LANG_EN, L"English", 0}};
+  const std::vector<recorded_menu_item> items = {{IDM_LANG_FR, L"Francais", MENU_CHECKED},
+                                                 {IDM_LANG_EN, L"English", 0}};
   for (unsigned choice : {0u, IDM_LANG_FR, IDM_LANG_EN}) {
     window.clear();
     window.menu_choice = choice;
@@ -200,8 +201,10 @@ TEST_F(WindowBehaviour, ClosingAsksUnlessReady) {
     bool asks, destroys;
   };
   const close_case cases[] = {
-      {UI_STATE_READY, 0, false, true},        {UI_STATE_WAIT, 7, true, false},
-      {UI_STATE_WAIT, BOX_ANSWER_YES, true, true}, {UI_STATE_ERROR, 7, true, false},
+      {UI_STATE_READY, 0, false, true},
+      {UI_STATE_WAIT, 7, true, false},
+      {UI_STATE_WAIT, BOX_ANSWER_YES, true, true},
+      {UI_STATE_ERROR, 7, true, false},
       {UI_STATE_ERROR, BOX_ANSWER_YES, true, true},
   };
   for (const auto& c : cases) {
@@ -233,9 +236,9 @@ TEST_F(WindowBehaviour, StatusTextsFollowTheStateTable) {
     int32_t to;
   };
   const transition table[] = {
-      {UI_STATE_WAIT, WM_LAUNCHER_STATUS, UI_STATE_WAIT},   {UI_STATE_READY, WM_LAUNCHER_STATUS, UI_STATE_READY},
-      {UI_STATE_ERROR, WM_LAUNCHER_STATUS, UI_STATE_WAIT},  {UI_STATE_WAIT, WM_LAUNCHER_READY, UI_STATE_READY},
-      {UI_STATE_READY, WM_LAUNCHER_READY, UI_STATE_READY},  {UI_STATE_ERROR, WM_LAUNCHER_READY, UI_STATE_READY},
+      {UI_STATE_WAIT, WM_LAUNCHER_STATUS, UI_STATE_WAIT},  {UI_STATE_READY, WM_LAUNCHER_STATUS, UI_STATE_READY},
+      {UI_STATE_ERROR, WM_LAUNCHER_STATUS, UI_STATE_WAIT}, {UI_STATE_WAIT, WM_LAUNCHER_READY, UI_STATE_READY},
+      {UI_STATE_READY, WM_LAUNCHER_READY, UI_STATE_READY}, {UI_STATE_ERROR, WM_LAUNCHER_READY, UI_STATE_READY},
   };
   for (const auto& t : table) {
     g_ui_state = t.from;

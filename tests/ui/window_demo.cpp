@@ -21,8 +21,9 @@ void post_ready() {
 
 void play_scenario(std::wstring scenario, std::wstring scratch) {
   if (scenario == L"wait") {
-    set_status(L"Verification de l'integrite du client en cours. Les fichiers sont compares un par un avec la "
-               L"liste signee de la version publiee, merci de patienter...");
+    set_status(
+        L"Verification de l'integrite du client en cours. Les fichiers sont compares un par un avec la "
+        L"liste signee de la version publiee, merci de patienter...");
   } else if (scenario == L"download") {
     // Half of a 3 MiB package is already on disk: 515 pixels of bar.
     std::wstring package = join(scratch, L"Vorna380.package.zip");

@@ -27,7 +27,7 @@ struct window_double {
   ~window_double();  // and back
 
   std::vector<recorded_call> calls;
-  int box_answer = 1;       // what every box answers (1: OK)
+  int box_answer = 1;        // what every box answers (1: OK)
   unsigned menu_choice = 0;  // what every menu answers (0: dismissed)
 
   // The calls of one kind, in order.
