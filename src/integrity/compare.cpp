@@ -13,24 +13,6 @@ namespace {
 constexpr size_t PROGRESS_EVERY = 250;
 }  // namespace
 
-char* read_checked_list_file(const wchar_t* path, const wchar_t* expected_digest, uint32_t* length) {
-  char* text = read_file(path, INTEGRITY_LIST_LIMIT, length);
-  if (text == nullptr) return nullptr;
-  unsigned char digest[DIGEST_BYTES];
-  wchar_t actual[DIGEST_TEXT_UNITS];
-  // The digest is taken from the very bytes the caller then parses.
-  if (!sha256_bytes(reinterpret_cast<const unsigned char*>(text), *length, digest)) {
-    free(text);
-    return nullptr;
-  }
-  digest_hex(digest, actual);
-  if (!equal_ignoring_case(actual, expected_digest)) {
-    free(text);
-    return nullptr;
-  }
-  return text;
-}
-
 int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, unsigned char* matches) {
   hash_pool* pool = start_hash_pool(folder, entries, count, 0);
   if (pool == nullptr) return 0;

@@ -7,10 +7,6 @@
 
 #include "integrity/list.h"
 
-// The list file read whole (at most INTEGRITY_LIST_LIMIT bytes, zero-terminated) when its
-// SHA-256 is the expected digest; null otherwise. The caller frees it.
-char* read_checked_list_file(const wchar_t* path, const wchar_t* expected_digest, uint32_t* length);
-
 // Hashes the folder's file of every entry: matches[i] is 1 when entry i's file has its listed
 // digest, 0 when it is missing, unreadable or different. 1 when every entry was examined; 0
 // when out of memory. Drives the verification progress display as verify_integrity does.

@@ -5,6 +5,7 @@
 
 #include "core/paths.h"
 #include "core/text.h"
+#include "integrity/verify.h"
 
 namespace {
 constexpr size_t ENTRY_MINIMUM_BYTES = 67;
@@ -92,4 +93,22 @@ list_entry* split_list(const char* text, size_t* count, int* malformed) {
   }
   free(path);
   return entries;
+}
+
+char* read_checked_list_file(const wchar_t* path, const wchar_t* expected_digest, uint32_t* length) {
+  char* text = read_file(path, INTEGRITY_LIST_LIMIT, length);
+  if (text == nullptr) return nullptr;
+  unsigned char digest[DIGEST_BYTES];
+  wchar_t actual[DIGEST_TEXT_UNITS];
+  // The digest is taken from the very bytes the caller then parses.
+  if (!sha256_bytes(reinterpret_cast<const unsigned char*>(text), *length, digest)) {
+    free(text);
+    return nullptr;
+  }
+  digest_hex(digest, actual);
+  if (!equal_ignoring_case(actual, expected_digest)) {
+    free(text);
+    return nullptr;
+  }
+  return text;
 }

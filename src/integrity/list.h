@@ -26,3 +26,7 @@ int parse_list_entry(const char* line, size_t length, wchar_t listed[DIGEST_TEXT
 // malformed line, after which *malformed is 1 (0 otherwise). A malloc'd array of *count
 // entries pointing into text; null when out of memory.
 list_entry* split_list(const char* text, size_t* count, int* malformed);
+
+// The list file read whole (at most INTEGRITY_LIST_LIMIT bytes, zero-terminated) when its
+// SHA-256 is the expected digest; null otherwise. The caller frees it.
+char* read_checked_list_file(const wchar_t* path, const wchar_t* expected_digest, uint32_t* length);

@@ -52,24 +52,6 @@ void report_progress(scratch* work, uint32_t count, int32_t total) {
   set_status(work->message);
 }
 
-// The list is read once; its digest is taken from the very bytes that are then parsed.
-char* read_checked_list(const wchar_t* list_path, const wchar_t* expected_digest, uint32_t* length) {
-  char* text = read_file(list_path, INTEGRITY_LIST_LIMIT, length);
-  if (text == nullptr) return nullptr;
-  unsigned char digest[DIGEST_BYTES];
-  wchar_t actual[DIGEST_TEXT_UNITS];
-  if (!sha256_bytes(reinterpret_cast<const unsigned char*>(text), *length, digest)) {
-    free(text);
-    return nullptr;
-  }
-  digest_hex(digest, actual);
-  if (!equal_ignoring_case(actual, expected_digest)) {
-    free(text);
-    return nullptr;
-  }
-  return text;
-}
-
 // Takes the entries' digests in list order and judges each; 1 when all were verified. Counts
 // verified entries and sets the overlay flags.
 int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int32_t total, scratch* work,
@@ -107,7 +89,7 @@ int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected
   if (work == nullptr) return 0;
   join_path(work->full, folder, L"client-integrity.sha256");
   uint32_t length = 0;
-  char* text = read_checked_list(work->full, expected_digest, &length);
+  char* text = read_checked_list_file(work->full, expected_digest, &length);
   if (text == nullptr) {
     free(work);
     return 0;

@@ -41,9 +41,24 @@ int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer) {
     }
   }
 }
-}  // namespace
 
-int download_small_once(const wchar_t* url, const wchar_t* destination) {
+// One HTTPS GET with the launcher's session settings, sent and answered: the three handles,
+// closed by close_exchange, and the answer's status. Fails on anything but an https URL whose
+// host and path fit.
+struct http_exchange {
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+};
+
+void close_exchange(http_exchange* exchange) {
+  if (exchange->request != nullptr) WinHttpCloseHandle(exchange->request);
+  if (exchange->connection != nullptr) WinHttpCloseHandle(exchange->connection);
+  if (exchange->session != nullptr) WinHttpCloseHandle(exchange->session);
+  *exchange = http_exchange();
+}
+
+bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchange, DWORD* status) {
   wchar_t host[HOST_UNITS];
   wchar_t path[URL_PATH_UNITS];
   URL_COMPONENTS parts = {};
@@ -52,49 +67,42 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
   parts.dwHostNameLength = HOST_UNITS;
   parts.lpszUrlPath = path;
   parts.dwUrlPathLength = URL_PATH_UNITS;
+  if (!WinHttpCrackUrl(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
+      parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
+    return false;
+  }
+  exchange->session =
+      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (exchange->session == nullptr) return false;
+  WinHttpSetTimeouts(exchange->session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
+  exchange->connection = WinHttpConnect(exchange->session, host, parts.nPort, 0);
+  if (exchange->connection == nullptr) return false;
+  exchange->request = WinHttpOpenRequest(exchange->connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+  if (exchange->request == nullptr) return false;
+  DWORD header_units = headers == WINHTTP_NO_ADDITIONAL_HEADERS ? 0 : static_cast<DWORD>(-1L);
+  DWORD status_size = sizeof *status;
+  return WinHttpSendRequest(exchange->request, headers, header_units, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+         WinHttpReceiveResponse(exchange->request, nullptr) &&
+         WinHttpQueryHeaders(exchange->request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, status, &status_size, WINHTTP_NO_HEADER_INDEX);
+}
+}  // namespace
 
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+int download_small_once(const wchar_t* url, const wchar_t* destination) {
+  http_exchange exchange;
   HANDLE file = INVALID_HANDLE_VALUE;
   unsigned char* buffer = nullptr;
   int result = 0;
   DWORD status = 0;
-  DWORD status_size = sizeof status;
-  if (!WinHttpCrackUrl(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
-      parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
-    goto done;
+  if (send_get(url, WINHTTP_NO_ADDITIONAL_HEADERS, &exchange, &status) && status == 200) {
+    file = CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
+    if (file != INVALID_HANDLE_VALUE && buffer != nullptr) result = receive_body(exchange.request, file, buffer);
   }
-  session =
-      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) goto done;
-  WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
-  connection = WinHttpConnect(session, host, parts.nPort, 0);
-  if (connection == nullptr) goto done;
-  request = WinHttpOpenRequest(connection, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                               WINHTTP_FLAG_SECURE);
-  if (request == nullptr) goto done;
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
-    goto done;
-  }
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                           &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
-      status != 200) {
-    goto done;
-  }
-  file = CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) goto done;
-  buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
-  if (buffer == nullptr) goto done;
-  result = receive_body(request, file, buffer);
-
-done:
   free(buffer);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (request != nullptr) WinHttpCloseHandle(request);
-  if (connection != nullptr) WinHttpCloseHandle(connection);
-  if (session != nullptr) WinHttpCloseHandle(session);
+  close_exchange(&exchange);
   // Every failure removes the destination, also a file an earlier run left there.
   if (!result) DeleteFileW(destination);
   return result;
@@ -132,58 +140,21 @@ int receive_range(HINTERNET request, uint64_t wanted, const range_sink* sink, un
 
 int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink) {
   if (begin >= end || end > total) return 0;
-  wchar_t host[HOST_UNITS];
-  wchar_t path[URL_PATH_UNITS];
-  URL_COMPONENTS parts = {};
-  parts.dwStructSize = sizeof parts;
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = HOST_UNITS;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = URL_PATH_UNITS;
   wchar_t range[80];
   text_builder header = start_text(range, 80);
   builder_append(&header, L"Range: bytes=");
   builder_append_uint(&header, begin, 1);
   builder_append_char(&header, L'-');
   builder_append_uint(&header, end - 1, 1);
-
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
-  unsigned char* buffer = nullptr;
+  http_exchange exchange;
   int result = 0;
   DWORD status = 0;
-  DWORD status_size = sizeof status;
-  if (!WinHttpCrackUrl(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS ||
-      parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
-    goto done;
+  if (send_get(url, range, &exchange, &status) && status == 206 &&
+      answered_range(exchange.request, begin, end, total)) {
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
+    if (buffer != nullptr) result = receive_range(exchange.request, end - begin, sink, buffer);
+    free(buffer);
   }
-  session =
-      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) goto done;
-  WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
-  connection = WinHttpConnect(session, host, parts.nPort, 0);
-  if (connection == nullptr) goto done;
-  request = WinHttpOpenRequest(connection, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                               WINHTTP_FLAG_SECURE);
-  if (request == nullptr) goto done;
-  if (!WinHttpSendRequest(request, range, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
-    goto done;
-  }
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                           &status, &status_size, WINHTTP_NO_HEADER_INDEX) ||
-      status != 206 || !answered_range(request, begin, end, total)) {
-    goto done;
-  }
-  buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
-  if (buffer == nullptr) goto done;
-  result = receive_range(request, end - begin, sink, buffer);
-
-done:
-  free(buffer);
-  if (request != nullptr) WinHttpCloseHandle(request);
-  if (connection != nullptr) WinHttpCloseHandle(connection);
-  if (session != nullptr) WinHttpCloseHandle(session);
+  close_exchange(&exchange);
   return result;
 }
