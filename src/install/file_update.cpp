@@ -48,6 +48,7 @@ struct run_state {
   list_entry* entries = nullptr;
   size_t entry_count = 0;
   unsigned char* matches = nullptr;
+  file_identity* identities = nullptr;  // of the matching files, for the final check
   unsigned char* tail = nullptr;
   unsigned char* directory = nullptr;
   zip_entry* zip = nullptr;  // the package's entries, sorted by local offset
@@ -69,6 +70,7 @@ void release_run(run_state* run) {
   free(run->list);
   free(run->entries);
   free(run->matches);
+  free(run->identities);
   free(run->tail);
   free(run->directory);
   free(run->zip);
@@ -321,8 +323,11 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   int malformed = 0;
   run->entries = split_list(run->list, &run->entry_count, &malformed);
   if (run->entries == nullptr || malformed) return L"liste de la release refusee";
-  run->matches = static_cast<unsigned char*>(malloc(run->entry_count > 0 ? run->entry_count : 1));
-  if (run->matches == nullptr || !compare_listed_files(g_client, run->entries, run->entry_count, run->matches)) {
+  size_t slots = run->entry_count > 0 ? run->entry_count : 1;
+  run->matches = static_cast<unsigned char*>(malloc(slots));
+  run->identities = static_cast<file_identity*>(calloc(slots, sizeof(file_identity)));
+  if (run->matches == nullptr || run->identities == nullptr ||
+      !compare_listed_files(g_client, run->entries, run->entry_count, run->matches, run->identities)) {
     return L"memoire insuffisante";
   }
 
@@ -351,11 +356,15 @@ int update_by_file(const release_manifest* manifest, const wchar_t* staging) {
   join_path(s_files_zip, g_root, L"Vorna380.files.zip");
   run_state run;
   const wchar_t* why = build_staging(manifest, staging, &run);
-  release_run(&run);
   os_delete_file(s_files_zip);
-  if (why != nullptr) return give_up(why);
-  set_status(L"Verification de tous les fichiers du client mis a jour...");
-  if (!verify_integrity(staging, manifest->integrity_sha256))
-    return give_up(L"un fichier ne correspond pas a la liste");
-  return 1;
+  if (why == nullptr) {
+    // The linked files are the ones just compared: each one still the same file, unchanged
+    // since, is not read again; the extracted files and any other are hashed.
+    set_status(L"Verification de tous les fichiers du client mis a jour...");
+    if (!verify_integrity_reusing(staging, manifest->integrity_sha256, run.identities, run.entry_count)) {
+      why = L"un fichier ne correspond pas a la liste";
+    }
+  }
+  release_run(&run);
+  return why != nullptr ? give_up(why) : 1;
 }

@@ -1,7 +1,8 @@
 // Update and repair by the file: when the active client lacks or differs in only a few listed
 // files, only those entries of the package are fetched (range requests against the package's
 // central directory), extracted by the usual extraction job, and joined by hard links to the
-// active client's matching files in the staging folder, which is then verified in full.
+// active client's matching files in the staging folder, which is then verified in full: the
+// extracted files are hashed, and each linked one must still be the very file found matching.
 #pragma once
 
 #include <cstddef>

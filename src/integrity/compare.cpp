@@ -13,8 +13,9 @@ namespace {
 constexpr size_t PROGRESS_EVERY = 250;
 }  // namespace
 
-int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, unsigned char* matches) {
-  hash_pool* pool = start_hash_pool(folder, entries, count, 0);
+int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, unsigned char* matches,
+                         file_identity* identities) {
+  hash_pool* pool = start_hash_pool(folder, entries, count, 0, nullptr, identities);
   if (pool == nullptr) return 0;
   int32_t total = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
   set_verify_progress(0, total);
@@ -29,6 +30,7 @@ int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_
       listed[64] = L'\0';
       matches[i] = equal_ignoring_case(actual, listed) ? 1 : 0;
     }
+    if (!matches[i]) identities[i].taken = 0;
     if ((i + 1) % PROGRESS_EVERY == 0) set_verify_progress(static_cast<int32_t>(i + 1), total);
   }
   stop_hash_pool(pool);

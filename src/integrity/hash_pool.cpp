@@ -37,6 +37,8 @@ struct hash_pool {
   size_t folder_length;
   const list_entry* entries;
   size_t count;
+  const file_identity* known;
+  file_identity* seen;
   slot* slots;  // null: the caller hashes each entry when it takes it
   std::atomic<size_t> next;
   std::atomic<bool> stopping;
@@ -63,7 +65,27 @@ void release_worker(worker* w) {
   free(w->full);
 }
 
-// The entry's path as the system takes it, joined to the folder, and hashed.
+int hex_value(char digit) {
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+  return -1;
+}
+
+// The digest the entry's line names.
+bool listed_digest(const list_entry& entry, unsigned char digest[DIGEST_BYTES]) {
+  if (entry.length < 2 * DIGEST_BYTES) return false;
+  for (uint32_t i = 0; i < DIGEST_BYTES; ++i) {
+    int high = hex_value(entry.line[2 * i]);
+    int low = hex_value(entry.line[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    digest[i] = static_cast<unsigned char>(high << 4 | low);
+  }
+  return true;
+}
+
+// The entry's path as the system takes it, joined to the folder, and hashed, unless it is the
+// unchanged file of a known identity.
 int hash_entry(worker* w, size_t index, unsigned char digest[DIGEST_BYTES]) {
   const list_entry& entry = w->pool->entries[index];
   size_t units =
@@ -72,7 +94,17 @@ int hash_entry(worker* w, size_t index, unsigned char digest[DIGEST_BYTES]) {
   w->path[units] = L'\0';
   to_native_separators(w->path);
   join_path(w->full, w->pool->folder, w->path);
-  return hash_file_below(w->hasher, w->full, w->pool->folder_length, digest);
+  const hash_pool* pool = w->pool;
+  if (pool->known != nullptr && pool->known[index].taken) {
+    file_identity now;
+    if (identify_file_below(w->hasher, w->full, pool->folder_length, &now) &&
+        same_file_identity(&now, &pool->known[index]) && listed_digest(entry, digest)) {
+      if (pool->seen != nullptr) pool->seen[index] = now;
+      return 1;
+    }
+  }
+  return hash_file_below(w->hasher, w->full, pool->folder_length, digest,
+                         pool->seen != nullptr ? &pool->seen[index] : nullptr);
 }
 
 // Takes the next entry nobody has taken and hashes it into its slot: false when none is left.
@@ -106,13 +138,19 @@ uint32_t pool_size(uint32_t threads, size_t count) {
 }
 }  // namespace
 
-hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads) {
+hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads,
+                           const file_identity* known, file_identity* seen) {
   hash_pool* pool = static_cast<hash_pool*>(calloc(1, sizeof(hash_pool)));
   if (pool == nullptr) return nullptr;
   pool->folder = folder;
   pool->folder_length = wcslen(folder);
   pool->entries = entries;
   pool->count = count;
+  pool->known = known;
+  pool->seen = seen;
+  if (seen != nullptr) {
+    for (size_t i = 0; i < count; ++i) seen[i].taken = 0;
+  }
   pool->waiting_for.store(NOT_WAITING);
   uint32_t wanted = pool_size(threads, count);
   pool->workers = static_cast<worker*>(calloc(wanted > 0 ? wanted : 1, sizeof(worker)));

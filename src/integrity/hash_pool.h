@@ -17,9 +17,14 @@ struct hash_pool;
 
 // threads: the hashing threads, the caller's included; 0 picks as many as the processors this
 // process may use (at most HASH_POOL_LARGEST); 1 hashes each file on the calling thread when
-// it is taken. folder and
-// entries must outlive the pool. Null when out of memory.
-hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads);
+// it is taken. folder and entries must outlive the pool, and so must the optional arrays of
+// count identities:
+// - seen gets the identity of every file hashed (taken 0 for the others);
+// - known names files hashed before to their listed digest: an entry whose file still has its
+//   known identity yields its listed digest without being read again; any other is hashed.
+// Null when out of memory.
+hash_pool* start_hash_pool(const wchar_t* folder, const list_entry* entries, size_t count, uint32_t threads,
+                           const file_identity* known = nullptr, file_identity* seen = nullptr);
 
 // Waits for the entry at index; indexes are taken in increasing order. 1 with its file's
 // digest; 0 when the file cannot be hashed (missing, a link, not a regular file, unreadable).

@@ -84,7 +84,9 @@ int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int
 }
 }  // namespace
 
-int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads) {
+namespace {
+int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads, const file_identity* known,
+                  size_t known_count) {
   scratch* work = static_cast<scratch*>(malloc(sizeof(scratch)));
   if (work == nullptr) return 0;
   join_path(work->full, folder, L"client-integrity.sha256");
@@ -101,7 +103,10 @@ int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected
   size_t count = 0;
   int malformed = 0;
   list_entry* entries = split_list(text, &count, &malformed);
-  hash_pool* pool = entries != nullptr ? start_hash_pool(folder, entries, count, threads) : nullptr;
+  // Identities name entries by their place in the list: only a list of the same length (its
+  // digest is checked, so the same list) may reuse them.
+  if (count != known_count) known = nullptr;
+  hash_pool* pool = entries != nullptr ? start_hash_pool(folder, entries, count, threads, known) : nullptr;
   uint32_t verified = 0;
   bool flags[OVERLAY_COUNT] = {false, false, false};
   int result = pool != nullptr && verify_entries(pool, entries, count, total, work, &verified, flags) && !malformed;
@@ -116,6 +121,16 @@ int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected
     if (flags[overlay] && !overlay_complete(folder, static_cast<overlay_kind>(overlay))) return 0;
   }
   return verified >= MINIMUM_VERIFIED_FILES;
+}
+}  // namespace
+
+int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads) {
+  return verify_folder(folder, expected_digest, threads, nullptr, 0);
+}
+
+int verify_integrity_reusing(const wchar_t* folder, const wchar_t* expected_digest, const file_identity* known,
+                             size_t known_count) {
+  return verify_folder(folder, expected_digest, 0, known, known_count);
 }
 
 int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {

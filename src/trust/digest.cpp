@@ -16,6 +16,11 @@ int sha256_file(const wchar_t* path, unsigned char digest[DIGEST_BYTES]) {
   return sha256_file_below(path, folder_part_length(path), digest);
 }
 
+int same_file_identity(const file_identity* a, const file_identity* b) {
+  return a->taken && b->taken && a->volume == b->volume && a->file == b->file && a->size == b->size &&
+         a->written == b->written;
+}
+
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]) {
   static const wchar_t k_digits[] = L"0123456789abcdef";
   for (uint32_t i = 0; i < DIGEST_BYTES; ++i) {

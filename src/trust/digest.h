@@ -24,8 +24,24 @@ int sha256_file_below(const wchar_t* path, size_t folder_length, unsigned char d
 struct file_hasher;
 file_hasher* create_file_hasher();
 void free_file_hasher(file_hasher* hasher);
-// sha256_file_below with the hasher's hash object and buffer.
-int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES]);
+// What shows that a file is still the one that was hashed: the same file of the same volume (a
+// hard link to it is the same file), of the same size, last written at the same moment.
+struct file_identity {
+  uint64_t volume;
+  uint64_t file;
+  uint64_t size;
+  uint64_t written;
+  int taken;  // 0: no identity
+};
+int same_file_identity(const file_identity* a, const file_identity* b);
+
+// sha256_file_below with the hasher's hash object and buffer. When identity is not null it
+// gets the identity of the file hashed, read from the open file after its last byte.
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
+                    file_identity* identity = nullptr);
+// The identity of the regular file below the folder, opened as hash_file_below opens it but not
+// read: 1 when taken.
+int identify_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, file_identity* identity);
 
 // 64 lower-case hexadecimal digits and a terminator.
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]);

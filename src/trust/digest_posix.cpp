@@ -85,8 +85,33 @@ int open_hashed_file(file_hasher* hasher, const wchar_t* path, size_t folder_len
 }
 }  // namespace
 
-int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
-                    unsigned char digest[DIGEST_BYTES]) {
+namespace {
+int identify_open_file(int fd, file_identity* identity) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return 0;
+  identity->volume = static_cast<uint64_t>(status.st_dev);
+  identity->file = static_cast<uint64_t>(status.st_ino);
+  identity->size = static_cast<uint64_t>(status.st_size);
+  identity->written =
+      static_cast<uint64_t>(status.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(status.st_mtim.tv_nsec);
+  identity->taken = 1;
+  return 1;
+}
+}  // namespace
+
+int identify_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, file_identity* identity) {
+  identity->taken = 0;
+  uint64_t size = 0;
+  int fd = open_hashed_file(hasher, path, folder_length, &size);
+  if (fd < 0) return 0;
+  int result = identify_open_file(fd, identity);
+  close(fd);
+  return result;
+}
+
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
+                    file_identity* identity) {
+  if (identity != nullptr) identity->taken = 0;
   uint64_t size = 0;
   int fd = open_hashed_file(hasher, path, folder_length, &size);
   if (fd < 0) return 0;
@@ -112,6 +137,7 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
     unsigned int length = 0;
     result = ok && EVP_DigestFinal_ex(hasher->context, digest, &length) == 1 && length == DIGEST_BYTES;
   }
+  if (result && identity != nullptr) result = identify_open_file(fd, identity);
   close(fd);
   return result;
 }

@@ -53,8 +53,32 @@ void free_file_hasher(file_hasher* hasher) {
   free(hasher);
 }
 
-int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length,
-                    unsigned char digest[DIGEST_BYTES]) {
+namespace {
+int identify_open_file(HANDLE file, file_identity* identity) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file, &information)) return 0;
+  identity->volume = information.dwVolumeSerialNumber;
+  identity->file = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  identity->size = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  identity->written = (static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                      information.ftLastWriteTime.dwLowDateTime;
+  identity->taken = 1;
+  return 1;
+}
+}  // namespace
+
+int identify_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, file_identity* identity) {
+  identity->taken = 0;
+  HANDLE file = open_regular_below(path, folder_length, 0, hasher->walk);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  int result = identify_open_file(file, identity);
+  CloseHandle(file);
+  return result;
+}
+
+int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
+                    file_identity* identity) {
+  if (identity != nullptr) identity->taken = 0;
   HANDLE file = open_regular_below(path, folder_length, FILE_FLAG_SEQUENTIAL_SCAN, hasher->walk);
   if (file == INVALID_HANDLE_VALUE) return 0;
   if (!hasher->reusable && BCryptCreateHash(sha256_provider(), &hasher->hash, nullptr, 0, nullptr, 0, 0) < 0) {
@@ -75,6 +99,7 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
       break;
     }
   }
+  if (ok && identity != nullptr) ok = identify_open_file(file, identity);
   CloseHandle(file);
   // Finished on every path, so that the next file starts from an empty hash.
   unsigned char result[DIGEST_BYTES];

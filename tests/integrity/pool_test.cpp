@@ -4,14 +4,19 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/os.h"
+#include "core/paths.h"
 #include "core/status.h"
+#include "integrity/compare.h"
 #include "integrity/integrity_client.h"
+#include "integrity/list.h"
 #include "integrity/verify.h"
 #include "support/test_support.h"
 
@@ -228,4 +233,60 @@ TEST_F(Pool, RandomClientsGiveWhatOneThreadGives) {
   EXPECT_GT(passed, clients / 8);
   EXPECT_LT(passed, clients - clients / 8);
   EXPECT_GT(journalled_failures, clients / 8);
+}
+
+// The final check of an update by the file: files hashed by the comparison and hard-linked into
+// the new folder are taken on their identity, but one edited or replaced since is hashed again.
+TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
+  const std::string names[] = {"kept.bin", "edited.bin", "replaced.bin"};
+  for (const std::string& name : names) client.add(name, "official " + name);
+  client.add_fillers(1000);
+  std::string digest = client.write_list();
+  size_t count = 0;
+  int malformed = 0;
+  list_entry* entries = split_list(client.list.c_str(), &count, &malformed);
+  ASSERT_NE(entries, nullptr);
+  std::vector<unsigned char> matches(count);
+  std::vector<file_identity> identities(count);
+  ASSERT_TRUE(compare_listed_files(client.folder.c_str(), entries, count, matches.data(), identities.data()));
+  free(entries);
+  ASSERT_EQ(std::count(matches.begin(), matches.end(), 1), static_cast<long>(count));
+
+  std::wstring linked = dir / L"Linked";
+  ASSERT_TRUE(ensure_directory(join(linked, L"pack").c_str()));
+  auto link_all = [&] {
+    for (int i = 0; i < test_client::FILLER_FILES; ++i) {
+      std::wstring path = from_utf8(native(filler_path(i)));
+      ASSERT_TRUE(os_hard_link(join(client.folder, path).c_str(), join(linked, path).c_str()));
+    }
+    for (const wchar_t* name : {L"kept.bin", L"edited.bin", L"replaced.bin", L"client-integrity.sha256"}) {
+      os_delete_file(join(linked, name).c_str());
+      ASSERT_TRUE(os_hard_link(join(client.folder, name).c_str(), join(linked, name).c_str()));
+    }
+  };
+  link_all();
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), from_utf8(digest).c_str(), identities.data(), count), 1);
+
+  // Same sizes, other bytes: one rewritten in place; one replaced before the link by another
+  // file of the same last write time.
+  os_sleep_ms(50);  // past the file system's time stamp granularity
+  client.put("edited.bin", "OFFICIAL edited.bin");
+  std::wstring spare = dir / L"spare.bin";
+  ASSERT_TRUE(write_bytes(spare, "OFFICIAL replaced.bin"));
+  ASSERT_TRUE(copy_write_time(join(client.folder, L"replaced.bin"), spare));
+  os_delete_file(join(linked, L"replaced.bin").c_str());
+  ASSERT_TRUE(os_hard_link(spare.c_str(), join(linked, L"replaced.bin").c_str()));
+  std::wstring wide_digest = from_utf8(digest);
+  integrity_journal edited{log(L"edited")};
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), identities.data(), count), 0);
+  EXPECT_EQ(edited.events(),
+            lines{"Empreinte client refusee : edited.bin (attendu " + sha256_hex("official edited.bin") + ", obtenu " +
+                  sha256_hex("OFFICIAL edited.bin") + ")"});
+
+  client.put("edited.bin", "official edited.bin");
+  integrity_journal replaced{log(L"replaced")};
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), identities.data(), count), 0);
+  EXPECT_EQ(replaced.events(),
+            lines{"Empreinte client refusee : replaced.bin (attendu " + sha256_hex("official replaced.bin") +
+                  ", obtenu " + sha256_hex("OFFICIAL replaced.bin") + ")"});
 }

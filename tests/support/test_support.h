@@ -32,6 +32,8 @@ bool make_dirs(const std::wstring& path);
 // Whole file; empty when missing.
 std::string read_bytes(const std::wstring& path);
 bool file_exists(const std::wstring& path);
+// Gives to the last write time that from has.
+bool copy_write_time(const std::wstring& from, const std::wstring& to);
 
 // Runs the program with the arguments (program path first) and returns its full exit code,
 // or -1 when it could not be started or did not end within the time-out.

@@ -59,6 +59,13 @@ static bool put(const std::wstring& path, const std::string& bytes, int flags) {
 }
 
 bool write_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, O_TRUNC); }
+
+bool copy_write_time(const std::wstring& from, const std::wstring& to) {
+  struct stat info;
+  if (stat(to_utf8(from).c_str(), &info) != 0) return false;
+  struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+  return utimensat(AT_FDCWD, to_utf8(to).c_str(), times, 0) == 0;
+}
 bool append_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, O_APPEND); }
 
 bool make_dirs(const std::wstring& path) {

@@ -58,6 +58,17 @@ static bool put(const std::wstring& path, const std::string& bytes, bool append)
 }
 
 bool write_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, false); }
+
+bool copy_write_time(const std::wstring& from, const std::wstring& to) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &data)) return false;
+  HANDLE file = CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool set = SetFileTime(file, nullptr, nullptr, &data.ftLastWriteTime) != 0;
+  CloseHandle(file);
+  return set;
+}
 bool append_bytes(const std::wstring& path, const std::string& bytes) { return put(path, bytes, true); }
 
 bool make_dirs(const std::wstring& path) {
