@@ -63,10 +63,12 @@ struct run_state {
   unsigned char* header = nullptr;
   unsigned char* written_directory = nullptr;
   os_file* file = nullptr;
+  range_connection* connection = nullptr;  // shared by every range request of the run
 };
 
 void release_run(run_state* run) {
   if (run->file != nullptr) os_close_file(run->file);
+  close_range_connection(run->connection);
   free(run->list);
   free(run->entries);
   free(run->matches);
@@ -117,12 +119,14 @@ int take_into_memory(void* context, const unsigned char* bytes, size_t count) {
 }
 
 // The bytes [begin, end) of the package in a malloc'd buffer; null on any failure.
-unsigned char* fetch_to_memory(const release_manifest* manifest, uint64_t begin, uint64_t end) {
+unsigned char* fetch_to_memory(const release_manifest* manifest, uint64_t begin, uint64_t end,
+                               range_connection* connection) {
   size_t count = static_cast<size_t>(end - begin);
   memory_sink sink = {static_cast<unsigned char*>(malloc(count > 0 ? count : 1)), 0, count};
   if (sink.bytes == nullptr) return nullptr;
   range_sink target = {take_into_memory, &sink};
-  if (!download_range(manifest->package_url, begin, end, manifest->package_size, &target) || sink.used != count) {
+  if (!download_range(manifest->package_url, begin, end, manifest->package_size, &target, connection) ||
+      sink.used != count) {
     free(sink.bytes);
     return nullptr;
   }
@@ -178,13 +182,14 @@ size_t find_entry(const run_state* run, const char* name, size_t bytes) {
 const wchar_t* read_package_directory(const release_manifest* manifest, run_state* run, zip_directory_place* place) {
   uint64_t size = manifest->package_size;
   uint64_t tail_begin = size > ZIP_TAIL_BYTES ? size - ZIP_TAIL_BYTES : 0;
-  run->tail = fetch_to_memory(manifest, tail_begin, size);
+  run->connection = open_range_connection();
+  run->tail = fetch_to_memory(manifest, tail_begin, size, run->connection);
   if (run->tail == nullptr) return L"fin du package non servie par plage (206)";
   if (!zip_locate_directory(run->tail, static_cast<size_t>(size - tail_begin), size, place) || place->size == 0 ||
       place->entries == 0 || place->size > ZIP_DIRECTORY_LIMIT || place->entries > ZIP_ENTRIES_LIMIT) {
     return L"fin du package illisible";
   }
-  run->directory = fetch_to_memory(manifest, place->offset, place->offset + place->size);
+  run->directory = fetch_to_memory(manifest, place->offset, place->offset + place->size, run->connection);
   if (run->directory == nullptr) return L"repertoire central non servi par plage (206)";
   run->zip_capacity = static_cast<size_t>(place->entries);
   run->zip = static_cast<zip_entry*>(malloc((run->zip_capacity > 0 ? run->zip_capacity : 1) * sizeof(zip_entry)));
@@ -265,9 +270,9 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, u
   range_sink sink = {take_span_bytes, &copy};
   int fetched = 1;
   for (size_t i = 0; i < range_count && fetched; ++i) {
-    fetched =
-        span_copy_resume_at(&copy, run->ranges[i].begin) &&
-        download_range(manifest->package_url, run->ranges[i].begin, run->ranges[i].end, manifest->package_size, &sink);
+    fetched = span_copy_resume_at(&copy, run->ranges[i].begin) &&
+              download_range(manifest->package_url, run->ranges[i].begin, run->ranges[i].end, manifest->package_size,
+                             &sink, run->connection);
   }
   set_indeterminate_progress();
   if (!fetched || !span_copy_done(&copy)) return L"entree non servie par plage (206) ou en-tete local refuse";

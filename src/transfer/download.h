@@ -36,7 +36,16 @@ struct range_sink {
 // 206 with exactly "Content-Range: bytes begin-(end-1)/total" and then exactly end - begin
 // bytes, all of them handed to the sink. A server that ignores the range (200), or answers
 // another range, fails it before any byte reaches the sink.
-int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink);
+// connection: null, or one that range downloads share one after the other.
+struct range_connection;
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                   range_connection* connection = nullptr);
+
+// What consecutive range downloads share, so that each one after the first goes over the
+// connection the server kept open instead of a new connection and handshake. For one thread at
+// a time. Null when it cannot be set up: the downloads then connect on their own.
+range_connection* open_range_connection();
+void close_range_connection(range_connection* connection);
 
 // Whether a Content-Range value (no leading spaces) names exactly that range of that total.
 int content_range_is(const char* value, size_t bytes, uint64_t begin, uint64_t end, uint64_t total);

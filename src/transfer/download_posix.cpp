@@ -16,6 +16,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/system_path_posix.h"
@@ -35,6 +36,7 @@ struct curl_calls {
   decltype(&curl_easy_perform) easy_perform = nullptr;
   decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
   decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_easy_reset) easy_reset = nullptr;
   decltype(&curl_free) free = nullptr;
   decltype(&curl_slist_append) slist_append = nullptr;
   decltype(&curl_slist_free_all) slist_free_all = nullptr;
@@ -61,8 +63,8 @@ void start_curl() {
       resolve(library, &c.global_init, "curl_global_init") && resolve(library, &c.easy_init, "curl_easy_init") &&
       resolve(library, &c.easy_setopt, "curl_easy_setopt") && resolve(library, &c.easy_perform, "curl_easy_perform") &&
       resolve(library, &c.easy_getinfo, "curl_easy_getinfo") &&
-      resolve(library, &c.easy_cleanup, "curl_easy_cleanup") && resolve(library, &c.free, "curl_free") &&
-      resolve(library, &c.slist_append, "curl_slist_append") &&
+      resolve(library, &c.easy_cleanup, "curl_easy_cleanup") && resolve(library, &c.easy_reset, "curl_easy_reset") &&
+      resolve(library, &c.free, "curl_free") && resolve(library, &c.slist_append, "curl_slist_append") &&
       resolve(library, &c.slist_free_all, "curl_slist_free_all") && resolve(library, &c.url, "curl_url") &&
       resolve(library, &c.url_set, "curl_url_set") && resolve(library, &c.url_get, "curl_url_get") &&
       resolve(library, &c.url_cleanup, "curl_url_cleanup") && c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -216,9 +218,11 @@ size_t range_body(char* data, size_t size, size_t count, void* user) {
   return state->sink->take(state->sink->context, reinterpret_cast<unsigned char*>(data), bytes) ? bytes : 0;
 }
 
-int fetch_range(CURLU* url, const char* user_agent, range_state* state) {
-  CURL* curl = g_curl.easy_init();
+// With a kept handle, the handle is set afresh and keeps its open connection for the next.
+int fetch_range(CURLU* url, const char* user_agent, range_state* state, CURL* kept) {
+  CURL* curl = kept != nullptr ? kept : g_curl.easy_init();
   if (curl == nullptr) return 0;
+  if (kept != nullptr) g_curl.easy_reset(kept);
   state->curl = curl;
   char range[48];
   snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(state->begin),
@@ -234,13 +238,37 @@ int fetch_range(CURLU* url, const char* user_agent, range_state* state) {
   int result = g_curl.easy_perform(curl) == CURLE_OK &&
                g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 206 &&
                state->judged && state->received == state->end - state->begin;
-  g_curl.easy_cleanup(curl);
+  if (kept == nullptr) g_curl.easy_cleanup(curl);
   g_curl.slist_free_all(headers);
   return result;
 }
 }  // namespace
 
-int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink) {
+struct range_connection {
+  CURL* curl;
+};
+
+range_connection* open_range_connection() {
+  pthread_once(&g_curl_once, start_curl);
+  if (!g_curl_ready) return nullptr;
+  range_connection* connection = static_cast<range_connection*>(malloc(sizeof(range_connection)));
+  if (connection == nullptr) return nullptr;
+  connection->curl = g_curl.easy_init();
+  if (connection->curl == nullptr) {
+    free(connection);
+    return nullptr;
+  }
+  return connection;
+}
+
+void close_range_connection(range_connection* connection) {
+  if (connection == nullptr) return;
+  g_curl.easy_cleanup(connection->curl);
+  free(connection);
+}
+
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                   range_connection* connection) {
   if (begin >= end || end > total) return 0;
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);
@@ -249,7 +277,7 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
   CURLU* parts = split_https_url(url_text.text);
   if (parts == nullptr) return 0;
   range_state state = {nullptr, begin, end, total, 0, false, false, sink};
-  int result = fetch_range(parts, user_agent.text, &state);
+  int result = fetch_range(parts, user_agent.text, &state, connection != nullptr ? connection->curl : nullptr);
   g_curl.url_cleanup(parts);
   return result;
 }

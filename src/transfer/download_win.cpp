@@ -45,20 +45,32 @@ int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer) {
 // One HTTPS GET with the launcher's session settings, sent and answered: the three handles,
 // closed by close_exchange, and the answer's status. Fails on anything but an https URL whose
 // host and path fit.
+// A session given to send_get is the caller's: the exchange neither opens nor closes it.
 struct http_exchange {
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
+  bool own_session = true;
 };
 
 void close_exchange(http_exchange* exchange) {
   if (exchange->request != nullptr) WinHttpCloseHandle(exchange->request);
   if (exchange->connection != nullptr) WinHttpCloseHandle(exchange->connection);
-  if (exchange->session != nullptr) WinHttpCloseHandle(exchange->session);
+  if (exchange->session != nullptr && exchange->own_session) WinHttpCloseHandle(exchange->session);
   *exchange = http_exchange();
 }
 
-bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchange, DWORD* status) {
+HINTERNET open_session() {
+  HINTERNET session =
+      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session != nullptr) {
+    WinHttpSetTimeouts(session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
+  }
+  return session;
+}
+
+bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchange, DWORD* status,
+              HINTERNET session = nullptr) {
   wchar_t host[HOST_UNITS];
   wchar_t path[URL_PATH_UNITS];
   URL_COMPONENTS parts = {};
@@ -71,10 +83,9 @@ bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchang
       parts.dwHostNameLength > HOST_UNITS - 1 || parts.dwUrlPathLength > URL_PATH_UNITS - 1) {
     return false;
   }
-  exchange->session =
-      WinHttpOpen(k_user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  exchange->own_session = session == nullptr;
+  exchange->session = session != nullptr ? session : open_session();
   if (exchange->session == nullptr) return false;
-  WinHttpSetTimeouts(exchange->session, RESOLVE_TIMEOUT_MS, CONNECT_TIMEOUT_MS, SEND_TIMEOUT_MS, RECEIVE_TIMEOUT_MS);
   exchange->connection = WinHttpConnect(exchange->session, host, parts.nPort, 0);
   if (exchange->connection == nullptr) return false;
   exchange->request = WinHttpOpenRequest(exchange->connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
@@ -138,7 +149,30 @@ int receive_range(HINTERNET request, uint64_t wanted, const range_sink* sink, un
 }
 }  // namespace
 
-int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink) {
+// WinHTTP keeps the connections of a session alive for the next request of the same session.
+struct range_connection {
+  HINTERNET session;
+};
+
+range_connection* open_range_connection() {
+  range_connection* connection = static_cast<range_connection*>(malloc(sizeof(range_connection)));
+  if (connection == nullptr) return nullptr;
+  connection->session = open_session();
+  if (connection->session == nullptr) {
+    free(connection);
+    return nullptr;
+  }
+  return connection;
+}
+
+void close_range_connection(range_connection* connection) {
+  if (connection == nullptr) return;
+  WinHttpCloseHandle(connection->session);
+  free(connection);
+}
+
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                   range_connection* connection) {
   if (begin >= end || end > total) return 0;
   wchar_t range[80];
   text_builder header = start_text(range, 80);
@@ -149,8 +183,8 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
   http_exchange exchange;
   int result = 0;
   DWORD status = 0;
-  if (send_get(url, range, &exchange, &status) && status == 206 &&
-      answered_range(exchange.request, begin, end, total)) {
+  if (send_get(url, range, &exchange, &status, connection != nullptr ? connection->session : nullptr) &&
+      status == 206 && answered_range(exchange.request, begin, end, total)) {
     unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
     if (buffer != nullptr) result = receive_range(exchange.request, end - begin, sink, buffer);
     free(buffer);

@@ -13,7 +13,8 @@
 # The server's folder (build/release-server, or VORNA380_RELEASE_SERVER_DIR):
 #   www/              what https://HOST:PORT/ serves; tests put a published release here
 #   fault/            fixed files for the misbehaving paths below
-#   logs/access.log   one line per request: port, request line, status, bytes, user agent
+#   logs/access.log   one line per request: port, request line, status, bytes, user agent,
+#                     time taken, "c" and the connection's serial number
 #   tls/ca.crt        the CA certificate (for curl --cacert when the store is not wanted)
 # Ports: the origin's PORT serves www/; PORT+1 the same tree with a certificate from a CA that
 # nobody trusts; PORT+2 plain HTTP; PORT+3 an internal upstream for the cut bodies; PORT+4 the
@@ -129,7 +130,7 @@ http {
     text/plain txt sha256 manifest;
   }
   default_type application/octet-stream;
-  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent" \$request_time';
+  log_format release '\$server_port "\$request" \$status \$body_bytes_sent "\$http_user_agent" \$request_time c\$connection';
   access_log $dir/logs/access.log release;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;

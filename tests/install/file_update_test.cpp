@@ -21,6 +21,7 @@ const wchar_t k_package[] = L"dl/Vorna380-client-dev-test-1.zip";
 struct request {
   std::string path;
   int status;
+  std::string connection;  // the server's serial number of the connection
 };
 
 class FileUpdate : public InstallTest {
@@ -47,12 +48,12 @@ class FileUpdate : public InstallTest {
   }
   // The requests for the package since the log was opened, with their status.
   static std::vector<request> package_requests(const access_log& log) {
-    static const std::regex get("\"GET (/[^ ]*) HTTP/[0-9.]+\" ([0-9]+)");
+    static const std::regex get("\"GET (/[^ ]*) HTTP/[0-9.]+\" ([0-9]+)[^\n]* c([0-9]+)");
     std::string text = log.since();
     std::vector<request> found;
     for (std::sregex_iterator it(text.begin(), text.end(), get), end; it != end; ++it) {
       std::string path = (*it)[1];
-      if (path.find(".zip") != std::string::npos) found.push_back({path, std::stoi((*it)[2])});
+      if (path.find(".zip") != std::string::npos) found.push_back({path, std::stoi((*it)[2]), (*it)[3]});
     }
     return found;
   }
@@ -92,7 +93,10 @@ TEST_F(FileUpdate, ChangedOrDamagedFilesAreFetchedByRangeAlone) {
     std::vector<request> asked = package_requests(log);
     ASSERT_GE(asked.size(), 3u);  // end records, directory, entries
     EXPECT_LE(asked.size(), 2u + 12u);
-    for (const request& r : asked) EXPECT_EQ(r.status, 206) << r.path;
+    for (const request& r : asked) {
+      EXPECT_EQ(r.status, 206) << r.path;
+      EXPECT_EQ(r.connection, asked[0].connection) << "every range over the first connection";
+    }
   }
   EXPECT_EQ(read_bytes(join(client, L"client-integrity.sha256")),
             published(L"changed-files", L"dl/client-integrity.sha256"));
