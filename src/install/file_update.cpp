@@ -48,7 +48,7 @@ struct run_state {
   list_entry* entries = nullptr;
   size_t entry_count = 0;
   unsigned char* matches = nullptr;
-  file_identity* identities = nullptr;  // of the matching files, for the final check
+  file_identities identities = {};  // of the matching files, for the final check
   unsigned char* tail = nullptr;
   unsigned char* directory = nullptr;
   zip_entry* zip = nullptr;  // the package's entries, sorted by local offset
@@ -72,7 +72,7 @@ void release_run(run_state* run) {
   free(run->list);
   free(run->entries);
   free(run->matches);
-  free(run->identities);
+  release_file_identities(&run->identities);
   free(run->tail);
   free(run->directory);
   free(run->zip);
@@ -321,7 +321,8 @@ const wchar_t* join_matching_files(const run_state* run, const wchar_t* staging)
 }
 
 // The whole path but the final check: null when staging was built, else why not.
-const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* staging, run_state* run) {
+const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* staging, const file_identities* known,
+                             run_state* run) {
   set_status(L"Comparaison du client installe avec la release officielle...");
   run->list = release_list(manifest, &run->list_length);
   if (run->list == nullptr) return L"liste de la release indisponible";
@@ -330,9 +331,17 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   if (run->entries == nullptr || malformed) return L"liste de la release refusee";
   size_t slots = run->entry_count > 0 ? run->entry_count : 1;
   run->matches = static_cast<unsigned char*>(malloc(slots));
-  run->identities = static_cast<file_identity*>(calloc(slots, sizeof(file_identity)));
-  if (run->matches == nullptr || run->identities == nullptr ||
-      !compare_listed_files(g_client, run->entries, run->entry_count, run->matches, run->identities)) {
+  run->identities.items = static_cast<file_identity*>(calloc(slots, sizeof(file_identity)));
+  run->identities.count = run->entry_count;
+  copy_text(run->identities.list_digest, DIGEST_TEXT_UNITS, manifest->integrity_sha256);
+  // The list was checked against the same digest: the same entries in the same places.
+  const file_identity* reused = nullptr;
+  if (known != nullptr && known->items != nullptr && known->count == run->entry_count &&
+      equal_ignoring_case(known->list_digest, manifest->integrity_sha256)) {
+    reused = known->items;
+  }
+  if (run->matches == nullptr || run->identities.items == nullptr ||
+      !compare_listed_files(g_client, run->entries, run->entry_count, reused, run->matches, run->identities.items)) {
     return L"memoire insuffisante";
   }
 
@@ -356,17 +365,17 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
 }
 }  // namespace
 
-int update_by_file(const release_manifest* manifest, const wchar_t* staging) {
+int update_by_file(const release_manifest* manifest, const wchar_t* staging, const file_identities* known) {
   join_path(s_list_copy, g_root, L"Vorna380.files.list");
   join_path(s_files_zip, g_root, L"Vorna380.files.zip");
   run_state run;
-  const wchar_t* why = build_staging(manifest, staging, &run);
+  const wchar_t* why = build_staging(manifest, staging, known, &run);
   os_delete_file(s_files_zip);
   if (why == nullptr) {
     // The linked files are the ones just compared: each one still the same file, unchanged
     // since, is not read again; the extracted files and any other are hashed.
     set_status(L"Verification de tous les fichiers du client mis a jour...");
-    if (!verify_integrity_reusing(staging, manifest->integrity_sha256, run.identities, run.entry_count)) {
+    if (!verify_integrity_reusing(staging, manifest->integrity_sha256, &run.identities, nullptr)) {
       why = L"un fichier ne correspond pas a la liste";
     }
   }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "integrity/verify.h"
 #include "trust/manifest.h"
 
 // Taken only when the entries to fetch are at most a quarter of the package.
@@ -20,5 +21,6 @@ constexpr uint64_t FILE_UPDATE_GAP_BYTES = 65536;
 // Builds the staging folder from the active client and the fetched entries and verifies it
 // against the manifest's list: 1 when it may be activated. 0 when this path does not apply or
 // fails; the reason is journalled, the partial staging folder is left for the full path's
-// extraction to replace, and no other leftover stays in g_root.
-int update_by_file(const release_manifest* manifest, const wchar_t* staging);
+// extraction to replace, and no other leftover stays in g_root. known: null, or what the checks
+// of the active client found matching earlier in the run, so that those files are not read again.
+int update_by_file(const release_manifest* manifest, const wchar_t* staging, const file_identities* known);

@@ -45,6 +45,13 @@ wchar_t s_staging[PATH_UNITS];
 wchar_t s_mark[PATH_UNITS];
 wchar_t s_mark_temporary[PATH_UNITS];
 release_manifest s_manifest;
+// What the checks of the active client found matching in this run: a later check or the
+// comparison of the update by the file reads only the files that changed since.
+file_identities s_verified;
+
+struct forget_verified_files {
+  ~forget_verified_files() { release_file_identities(&s_verified); }
+};
 
 void origin_url(wchar_t url[URL_UNITS], const wchar_t* path) {
   text_builder text = start_text(url, URL_UNITS);
@@ -157,7 +164,7 @@ int light_update() {
   if (!refresh_pinned_files(&s_manifest)) return 0;
   set_status(L"Launcher graphique importe sans telechargement complet. Verification...");
   crash_point("after-status-light-check");
-  return verify_integrity(g_client, s_manifest.integrity_sha256);
+  return verify_integrity_reusing(g_client, s_manifest.integrity_sha256, &s_verified, &s_verified);
 }
 
 // Steps from the download to the staged check: 1 when the staging folder is verified, else
@@ -285,7 +292,8 @@ int run_install_worker() {
 
   set_status(L"Controle complet des fichiers installes...");
   crash_point("after-status-installed-check");
-  if (verify_integrity(g_client, s_manifest.integrity_sha256)) {
+  forget_verified_files forget;
+  if (verify_integrity_reusing(g_client, s_manifest.integrity_sha256, nullptr, &s_verified)) {
     finish_interrupted_installation();
     return ready_ending(L"Client officiel valide. Pret a jouer.", update_mark);
   }
@@ -314,7 +322,7 @@ int run_install_worker() {
     int is_folder = 0;
     uint32_t error = 0;
     int files_updated = !package_reusable && examine_entry(g_client, &is_folder, &error) && is_folder &&
-                        update_by_file(&s_manifest, s_staging);
+                        update_by_file(&s_manifest, s_staging, &s_verified);
     if (!files_updated) {
       uint64_t free_bytes = 0;
       if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {

@@ -13,9 +13,9 @@ namespace {
 constexpr size_t PROGRESS_EVERY = 250;
 }  // namespace
 
-int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, unsigned char* matches,
-                         file_identity* identities) {
-  hash_pool* pool = start_hash_pool(folder, entries, count, 0, nullptr, identities);
+int compare_listed_files(const wchar_t* folder, const list_entry* entries, size_t count, const file_identity* known,
+                         unsigned char* matches, file_identity* identities) {
+  hash_pool* pool = start_hash_pool(folder, entries, count, 0, known, identities);
   if (pool == nullptr) return 0;
   int32_t total = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
   set_verify_progress(0, total);

@@ -54,9 +54,12 @@ void report_progress(scratch* work, uint32_t count, int32_t total) {
 
 // Takes the entries' digests in list order and judges each; 1 when all were verified. Counts
 // verified entries and sets the overlay flags.
+// seen: null, or the pool's identities, of which only those of the entries judged to have
+// their listed digest are kept; *judged counts the entries judged.
 int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int32_t total, scratch* work,
-                   uint32_t* verified, bool flags[OVERLAY_COUNT]) {
+                   uint32_t* verified, bool flags[OVERLAY_COUNT], file_identity* seen, size_t* judged) {
   for (size_t i = 0; i < count; ++i) {
+    *judged = i + 1;
     const list_entry& entry = entries[i];
     wchar_t listed[DIGEST_TEXT_UNITS];
     parse_list_entry(entry.line, entry.length, listed, work->path);
@@ -69,6 +72,7 @@ int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int
     wchar_t actual[DIGEST_TEXT_UNITS];
     digest_hex(digest, actual);
     if (!equal_ignoring_case(actual, listed)) {
+      if (seen != nullptr) seen[i].taken = 0;
       overlay_kind flag = OVERLAY_NONE;
       const char* raw_path = entry.line + ENTRY_PATH_OFFSET;
       if (!approve_overlay_entry(raw_path, entry.length - ENTRY_PATH_OFFSET, listed, actual, &flag)) {
@@ -84,16 +88,27 @@ int verify_entries(hash_pool* pool, const list_entry* entries, size_t count, int
 }
 }  // namespace
 
+void release_file_identities(file_identities* identities) {
+  free(identities->items);
+  identities->items = nullptr;
+  identities->count = 0;
+  identities->list_digest[0] = L'\0';
+}
+
 namespace {
-int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads, const file_identity* known,
-                  size_t known_count) {
+int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads, const file_identities* known,
+                  file_identities* found) {
   scratch* work = static_cast<scratch*>(malloc(sizeof(scratch)));
-  if (work == nullptr) return 0;
+  if (work == nullptr) {
+    if (found != nullptr) release_file_identities(found);
+    return 0;
+  }
   join_path(work->full, folder, L"client-integrity.sha256");
   uint32_t length = 0;
   char* text = read_checked_list_file(work->full, expected_digest, &length);
   if (text == nullptr) {
     free(work);
+    if (found != nullptr) release_file_identities(found);
     return 0;
   }
   int32_t total = list_line_total(text, length);
@@ -103,14 +118,35 @@ int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_
   size_t count = 0;
   int malformed = 0;
   list_entry* entries = split_list(text, &count, &malformed);
-  // Identities name entries by their place in the list: only a list of the same length (its
-  // digest is checked, so the same list) may reuse them.
-  if (count != known_count) known = nullptr;
-  hash_pool* pool = entries != nullptr ? start_hash_pool(folder, entries, count, threads, known) : nullptr;
+  // Identities name entries by their place in the list of that digest.
+  const file_identity* reused = nullptr;
+  if (known != nullptr && known->items != nullptr && known->count == count &&
+      equal_ignoring_case(known->list_digest, expected_digest)) {
+    reused = known->items;
+  }
+  file_identity* seen = nullptr;
+  if (found != nullptr && entries != nullptr) {
+    seen = static_cast<file_identity*>(calloc(count > 0 ? count : 1, sizeof(file_identity)));
+  }
+  hash_pool* pool = entries != nullptr ? start_hash_pool(folder, entries, count, threads, reused, seen) : nullptr;
   uint32_t verified = 0;
+  size_t judged = 0;
   bool flags[OVERLAY_COUNT] = {false, false, false};
-  int result = pool != nullptr && verify_entries(pool, entries, count, total, work, &verified, flags) && !malformed;
+  int result = pool != nullptr && verify_entries(pool, entries, count, total, work, &verified, flags, seen, &judged) &&
+               !malformed;
   if (pool != nullptr) stop_hash_pool(pool);
+  if (found != nullptr) {
+    // Files the workers hashed past the first failure were never judged.
+    if (seen != nullptr) {
+      for (size_t i = judged; i < count; ++i) seen[i].taken = 0;
+    }
+    release_file_identities(found);  // after the pool: known may be found itself
+    if (seen != nullptr) {
+      found->items = seen;
+      found->count = count;
+      copy_text(found->list_digest, DIGEST_TEXT_UNITS, expected_digest);
+    }
+  }
   free(entries);
   free(text);
   free(work);
@@ -125,12 +161,12 @@ int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_
 }  // namespace
 
 int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads) {
-  return verify_folder(folder, expected_digest, threads, nullptr, 0);
+  return verify_folder(folder, expected_digest, threads, nullptr, nullptr);
 }
 
-int verify_integrity_reusing(const wchar_t* folder, const wchar_t* expected_digest, const file_identity* known,
-                             size_t known_count) {
-  return verify_folder(folder, expected_digest, 0, known, known_count);
+int verify_integrity_reusing(const wchar_t* folder, const wchar_t* expected_digest, const file_identities* known,
+                             file_identities* found) {
+  return verify_folder(folder, expected_digest, 0, known, found);
 }
 
 int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest) {

@@ -20,14 +20,24 @@ int verify_integrity(const wchar_t* folder, const wchar_t* expected_digest);
 // thread only; 0: as verify_integrity chooses).
 int verify_integrity_with_threads(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads);
 
-// verify_integrity for a folder whose files may include ones hashed moments before, as
-// compare_listed_files reports them: known[i] is the identity entry i's file had when it was
-// found to have its listed digest. Such a file that is still the same file (the same file
-// number of the same volume, size and last write time; a hard link to it is the same file) is
-// not read again; every other file is hashed. known is used only for a list of known_count
-// entries.
-int verify_integrity_reusing(const wchar_t* folder, const wchar_t* expected_digest, const file_identity* known,
-                             size_t known_count);
+// The identity of every listed file that a check found to have its listed digest, by its
+// place in the list of that digest; taken 0 for every other entry.
+struct file_identities {
+  wchar_t list_digest[DIGEST_TEXT_UNITS];
+  file_identity* items;  // count of them, malloc'd
+  size_t count;
+};
+void release_file_identities(file_identities* identities);
+
+// verify_integrity for a folder some of whose files were found matching moments before, within
+// one run, by an earlier check or comparison (hard links to those files included). An entry
+// whose file still has the identity known for it (the same file number of the same volume,
+// size and last write time) is not read again; every other file is hashed. known: null, or
+// identities for the list of expected_digest. found: null, or where the identities this check
+// found go, replacing what it held (it may be known itself); a check that fails keeps those
+// of the entries before the failure.
+int verify_integrity_reusing(const wchar_t* folder, const wchar_t* expected_digest, const file_identities* known,
+                             file_identities* found);
 
 // --verify-integrity FOLDER DIGEST: journal beside the folder; exit code 0, 2 or 3.
 int run_integrity_check(const wchar_t* folder, const wchar_t* digest);

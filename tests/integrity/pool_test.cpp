@@ -14,6 +14,7 @@
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/status.h"
+#include "core/text.h"
 #include "integrity/compare.h"
 #include "integrity/integrity_client.h"
 #include "integrity/list.h"
@@ -247,9 +248,11 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
   list_entry* entries = split_list(client.list.c_str(), &count, &malformed);
   ASSERT_NE(entries, nullptr);
   std::vector<unsigned char> matches(count);
-  std::vector<file_identity> identities(count);
-  ASSERT_TRUE(compare_listed_files(client.folder.c_str(), entries, count, matches.data(), identities.data()));
+  std::vector<file_identity> found(count);
+  ASSERT_TRUE(compare_listed_files(client.folder.c_str(), entries, count, nullptr, matches.data(), found.data()));
   free(entries);
+  file_identities identities = {{}, found.data(), count};
+  copy_text(identities.list_digest, DIGEST_TEXT_UNITS, from_utf8(digest).c_str());
   ASSERT_EQ(std::count(matches.begin(), matches.end(), 1), static_cast<long>(count));
 
   std::wstring linked = dir / L"Linked";
@@ -265,7 +268,7 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
     }
   };
   link_all();
-  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), from_utf8(digest).c_str(), identities.data(), count), 1);
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), from_utf8(digest).c_str(), &identities, nullptr), 1);
 
   // Same sizes, other bytes: one rewritten in place; one replaced before the link by another
   // file of the same last write time.
@@ -278,15 +281,48 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
   ASSERT_TRUE(os_hard_link(spare.c_str(), join(linked, L"replaced.bin").c_str()));
   std::wstring wide_digest = from_utf8(digest);
   integrity_journal edited{log(L"edited")};
-  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), identities.data(), count), 0);
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), &identities, nullptr), 0);
   EXPECT_EQ(edited.events(),
             lines{"Empreinte client refusee : edited.bin (attendu " + sha256_hex("official edited.bin") + ", obtenu " +
                   sha256_hex("OFFICIAL edited.bin") + ")"});
 
   client.put("edited.bin", "official edited.bin");
   integrity_journal replaced{log(L"replaced")};
-  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), identities.data(), count), 0);
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), &identities, nullptr), 0);
   EXPECT_EQ(replaced.events(),
             lines{"Empreinte client refusee : replaced.bin (attendu " + sha256_hex("official replaced.bin") +
                   ", obtenu " + sha256_hex("OFFICIAL replaced.bin") + ")"});
+}
+
+// Checks within one run remember what they found matching: never a file judged different, nor
+// one a worker hashed after the check had already failed.
+TEST_F(Pool, RememberedIdentitiesAreOnlyThoseOfJudgedMatchingFiles) {
+  // While one thread hashes the first file, the other runs ahead over the small ones.
+  const std::string big = large_content(24 << 20, 3);
+  const std::string other = large_content(24 << 20, 4);
+  client.add_listed("first.bin", sha256_hex(big), other);
+  client.add_fillers(2);
+  client.add_listed("bad.bin", sha256_hex("official bad.bin"), "damaged bad.bin");
+  client.add_fillers(1000, 2);
+  std::wstring digest = from_utf8(client.write_list());
+  auto refusal = [](const std::string& path, const std::string& listed, const std::string& actual) {
+    return lines{"Empreinte client refusee : " + path + " (attendu " + sha256_hex(listed) + ", obtenu " +
+                 sha256_hex(actual) + ")"};
+  };
+  file_identities memory = {};
+  {
+    integrity_journal first{log(L"first")};
+    EXPECT_EQ(verify_integrity_reusing(client.folder.c_str(), digest.c_str(), nullptr, &memory), 0);
+    EXPECT_EQ(verify_integrity_reusing(client.folder.c_str(), digest.c_str(), &memory, &memory), 0);
+    EXPECT_EQ(first.events(), lines(2, refusal("first.bin", big, other)[0]));
+  }
+  os_sleep_ms(50);  // past the file system's time stamp granularity
+  client.put("first.bin", big);
+  integrity_journal second{log(L"second")};
+  EXPECT_EQ(verify_integrity_reusing(client.folder.c_str(), digest.c_str(), &memory, &memory), 0);
+  EXPECT_EQ(second.events(), refusal("bad.bin", "official bad.bin", "damaged bad.bin"));
+  client.put("bad.bin", "official bad.bin");
+  EXPECT_EQ(verify_integrity_reusing(client.folder.c_str(), digest.c_str(), &memory, &memory), 1);
+  EXPECT_EQ(memory.count, 1004u);
+  release_file_identities(&memory);
 }
