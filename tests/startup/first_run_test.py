@@ -139,6 +139,20 @@ class WineProfile(Profile):
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+def main_window(profile):
+    """The installed launcher's window; under a full parallel test run it may take long to come,
+    but not after the launcher has ended."""
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        try:
+            return find_window(WINDOW_TITLE, timeout=5)
+        except Failure:
+            if not profile.installed_runs():
+                raise Failure("the installed launcher ended before its window appeared; journal ends: " +
+                              " | ".join(profile.journal_text().splitlines()[-5:]))
+    return find_window(WINDOW_TITLE, timeout=1)
+
+
 def wait_exit(process, expected, timeout=30):
     try:
         process.wait(timeout=timeout)
@@ -158,7 +172,7 @@ def run(args, profile):
     if not os.path.isfile(profile.installed) or not (args.wine or os.access(profile.installed, os.X_OK)):
         raise Failure("no executable installed launcher at " + profile.installed)
     wait_until(profile.installed_runs, 10, "the installed copy is not running")
-    window = find_window(WINDOW_TITLE)
+    window = main_window(profile)
     wait_until(lambda: profile.journal_has(READY_LINE), 240, "the journal never reached the ready line")
     time.sleep(0.5)
     profile.shot("first-run-ready")
@@ -247,7 +261,7 @@ def close_when_ready(profile, lines, process=None, same=None):
     """Waits for the running installed launcher's ready line after the first lines of them,
     closes its window and checks that nothing is left (and, for a process of ours, its exit
     code 0; with same, that these processes were the ones running)."""
-    window = find_window(WINDOW_TITLE)
+    window = main_window(profile)
     wait_until(lambda: profile.journal_text().count(READY_ENDING) > lines, 120,
                "the launcher did not reach a ready line")
     if same is not None and profile.installed_runs() != same:
