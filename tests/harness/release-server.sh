@@ -24,7 +24,8 @@
 #   /fault/empty                 200 with an empty body
 #   /fault/small.txt, /fault/exact-1mib.bin, /fault/over-1mib.bin   1 KiB, 1,048,576 and
 #                                1,048,577 bytes
-#   /fault/once-a-second         small.txt, but 503 for a request less than 1 s after the last
+#   /fault/rate-limited/NAME     small.txt, but 503 for a request less than 3 s after the last
+#                                one for the same NAME (a name of its own for each test run)
 #   /fault/cut/NAME              fault/NAME cut off after 32 KiB: the connection closes early
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
 #   /fault/redirect-other-origin 302 to /fault/small.txt on PORT+4
@@ -140,7 +141,7 @@ http {
   sendfile on;
   keepalive_timeout 5;
   server_tokens off;
-  limit_req_zone \$binary_remote_addr zone=once_a_second:1m rate=1r/s;
+  limit_req_zone \$request_uri zone=rate_limited:1m rate=20r/m;
 
   server {
 $(_release_server_listen "$port" ssl)
@@ -159,10 +160,11 @@ $(_release_server_listen "$port" ssl)
     location = /fault/status-500 { return 500 "broken\n"; }
     location = /fault/status-206 { return 206 "partial content\n"; }
     location = /fault/empty { return 200 ""; }
-    location = /fault/once-a-second {
-      limit_req zone=once_a_second;
+    location /fault/rate-limited/ {
+      limit_req zone=rate_limited;
       limit_req_status 503;
-      alias $dir/fault/small.txt;
+      root $dir;
+      rewrite ^ /fault/small.txt break;
     }
     location /fault/cut/ {
       proxy_pass http://127.0.0.1:$((port + 3))/fault/;
