@@ -35,6 +35,11 @@ DECLARE_ART(203) DECLARE_ART(204) DECLARE_ART(205) DECLARE_ART(206) DECLARE_ART(
 int g_toolkit_started = 0;
 
 namespace {
+constexpr int TOOLKIT_ATTEMPTS = 5;
+constexpr uint32_t TOOLKIT_RETRY_PAUSE_MS = 200;
+}  // namespace
+
+namespace {
 struct embedded_art {
   const unsigned char* begin;
   const unsigned char* end;
@@ -145,11 +150,21 @@ int resource_image_size(const resource_image* image, int* width, int* height) {
   return 1;
 }
 
+int start_toolkit() {
+  // A display server busy with other clients can refuse a connection for a moment (its queue
+  // of waiting connections full): a few more tries before the launcher gives up.
+  for (int attempt = 0; !g_toolkit_started && attempt < TOOLKIT_ATTEMPTS; ++attempt) {
+    if (attempt > 0) os_sleep_ms(TOOLKIT_RETRY_PAUSE_MS);
+    g_toolkit_started = gtk_init_check(nullptr, nullptr);
+  }
+  return g_toolkit_started;
+}
+
 int start_ui_graphics() {
   // The images are decoded on a thread of their own while GTK starts: the background alone
   // takes about as long to decode as GTK to start.
   os_thread* decoder = os_thread_start(decode_all_art, nullptr);
-  if (!g_toolkit_started) g_toolkit_started = gtk_init_check(nullptr, nullptr);
+  start_toolkit();
   if (decoder != nullptr) os_thread_join(decoder, OS_WAIT_FOREVER);
   int loaded = g_toolkit_started && load_ui_images();
   release_decoded_art();  // what was not taken

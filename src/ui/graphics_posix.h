@@ -9,5 +9,7 @@
 PangoFontDescription* font_of(ui_font font);
 // Nonzero once the toolkit is up (a display was opened).
 extern int g_toolkit_started;
+// Starts the toolkit unless it runs: g_toolkit_started.
+int start_toolkit();
 // Drops the background scaled for the window (made on first paint).
 void release_scaled_background();

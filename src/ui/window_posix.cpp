@@ -311,8 +311,7 @@ void run_message_loop() {
 
 void show_startup_box(const wchar_t* text, unsigned style) {
   // Boxes before the graphics start (another launcher runs, installing failed) need the toolkit.
-  if (!g_toolkit_started) g_toolkit_started = gtk_init_check(nullptr, nullptr);
-  if (g_toolkit_started) {
+  if (start_toolkit()) {
     gtk_message_box(nullptr, text, L"Vorna380", style);
     return;
   }
