@@ -13,6 +13,14 @@ constexpr size_t ERROR_LINE_UNITS = 1280;
 bool is_high_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 }  // namespace
 
+void write_log_with_path(const wchar_t* prefix, const wchar_t* path) {
+  wchar_t line[LINE_UNITS];
+  text_builder text = start_text(line, LINE_UNITS);
+  builder_append(&text, prefix);
+  builder_append(&text, path);
+  write_log(line);
+}
+
 void write_log(const wchar_t* message) {
   if (g_log[0] == L'\0') return;
   journal_time now;

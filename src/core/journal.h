@@ -6,6 +6,8 @@
 // Appends "[YYYY-MM-DD hh:mm:ss] message\r\n". Never fails visibly; with no journal path,
 // or a file that cannot be opened, the line is lost.
 void write_log(const wchar_t* message);
+// write_log of prefix followed by path.
+void write_log_with_path(const wchar_t* prefix, const wchar_t* path);
 
 // Appends "prefix (erreur Windows code): system text." or, when the system has no text for
 // the code, "prefix (erreur Windows code)." (on Linux: "erreur systeme" and the errno text).

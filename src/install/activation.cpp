@@ -14,7 +14,6 @@
 
 namespace {
 constexpr size_t MARKER_BYTES = 256;
-constexpr size_t LINE_UNITS = 2048;  // a journal line holds no more
 
 // The rollback path of the activation under way. Activation runs on the install worker only,
 // one at a time; a path buffer is too large for a worker's stack.
@@ -26,14 +25,6 @@ void format_failure(wchar_t* failure, const wchar_t* before, uint32_t code, cons
   builder_append(&text, before);
   builder_append_error_code(&text, code);
   builder_append(&text, after);
-}
-
-void journal_with_path(const wchar_t* prefix, const wchar_t* path) {
-  wchar_t line[LINE_UNITS];
-  text_builder text = start_text(line, LINE_UNITS);
-  builder_append(&text, prefix);
-  builder_append(&text, path);
-  write_log(line);
 }
 
 void append_hex8(text_builder* text, uint32_t value) {
@@ -86,7 +77,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
   if (move_directory_with_retry(staging, g_client, L"Activation du nouveau client impossible", &activation_error)) {
     crash_point("after-activation-move");
     if (rollback[0] != L'\0') {
-      journal_with_path(L"Ancien client conserve comme sauvegarde locale: ", rollback);
+      write_log_with_path(L"Ancien client conserve comme sauvegarde locale: ", rollback);
     }
     return 1;
   }
@@ -102,7 +93,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
     return 0;
   }
   // The text sends the player to the journal: the old client's only copy is named here.
-  journal_with_path(L"Dossier de secours de l'ancien client: ", rollback);
+  write_log_with_path(L"Dossier de secours de l'ancien client: ", rollback);
   text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
   builder_append(&text, L"Activation interrompue (erreur ");
   builder_append_uint(&text, activation_error, 1);

@@ -335,11 +335,7 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   run->identities.count = run->entry_count;
   copy_text(run->identities.list_digest, DIGEST_TEXT_UNITS, manifest->integrity_sha256);
   // The list was checked against the same digest: the same entries in the same places.
-  const file_identity* reused = nullptr;
-  if (known != nullptr && known->items != nullptr && known->count == run->entry_count &&
-      equal_ignoring_case(known->list_digest, manifest->integrity_sha256)) {
-    reused = known->items;
-  }
+  const file_identity* reused = identities_for_list(known, manifest->integrity_sha256, run->entry_count);
   if (run->matches == nullptr || run->identities.items == nullptr ||
       !compare_listed_files(g_client, run->entries, run->entry_count, reused, run->matches, run->identities.items)) {
     return L"memoire insuffisante";

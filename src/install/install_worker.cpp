@@ -27,7 +27,6 @@
 namespace {
 constexpr size_t URL_UNITS = 2048;
 constexpr size_t LINE_UNITS = 256;
-constexpr size_t JOURNAL_LINE_UNITS = 2048;  // a journal line holds no more
 
 const wchar_t k_manifest_download_failed[] = L"Impossible de telecharger le manifeste de securite.";
 const wchar_t k_signature_invalid[] = L"La signature de la release est invalide. Installation bloquee.";
@@ -64,14 +63,6 @@ int error_ending(const wchar_t* text) {
   return 0;
 }
 
-void journal_path(const wchar_t* prefix, const wchar_t* path) {
-  wchar_t line[JOURNAL_LINE_UNITS];
-  text_builder text = start_text(line, JOURNAL_LINE_UNITS);
-  builder_append(&text, prefix);
-  builder_append(&text, path);
-  write_log(line);
-}
-
 // A client found valid may follow a run stopped between its activation and the end of it:
 // the marker is brought in line and the package that run installed goes.
 void finish_interrupted_installation() {
@@ -82,7 +73,7 @@ void finish_interrupted_installation() {
   uint64_t size = 0;
   if (os_file_size(s_package, &size)) {
     os_delete_file(s_package);
-    journal_path(L"Suppression du package d'une installation deja activee: ", s_package);
+    write_log_with_path(L"Suppression du package d'une installation deja activee: ", s_package);
   }
 }
 
@@ -316,7 +307,7 @@ int run_install_worker() {
     uint64_t size = 0;
     if (!package_reusable && os_file_size(s_package, &size)) {
       os_delete_file(s_package);
-      journal_path(L"Suppression du package inutilisable avant le telechargement: ", s_package);
+      write_log_with_path(L"Suppression du package inutilisable avant le telechargement: ", s_package);
     }
     // With an active client, only the files it lacks may need fetching.
     int is_folder = 0;

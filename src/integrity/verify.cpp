@@ -95,6 +95,11 @@ void release_file_identities(file_identities* identities) {
   identities->list_digest[0] = L'\0';
 }
 
+const file_identity* identities_for_list(const file_identities* known, const wchar_t* list_digest, size_t count) {
+  if (known == nullptr || known->items == nullptr || known->count != count) return nullptr;
+  return equal_ignoring_case(known->list_digest, list_digest) ? known->items : nullptr;
+}
+
 namespace {
 int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_t threads, const file_identities* known,
                   file_identities* found) {
@@ -119,11 +124,7 @@ int verify_folder(const wchar_t* folder, const wchar_t* expected_digest, uint32_
   int malformed = 0;
   list_entry* entries = split_list(text, &count, &malformed);
   // Identities name entries by their place in the list of that digest.
-  const file_identity* reused = nullptr;
-  if (known != nullptr && known->items != nullptr && known->count == count &&
-      equal_ignoring_case(known->list_digest, expected_digest)) {
-    reused = known->items;
-  }
+  const file_identity* reused = identities_for_list(known, expected_digest, count);
   file_identity* seen = nullptr;
   if (found != nullptr && entries != nullptr) {
     seen = static_cast<file_identity*>(calloc(count > 0 ? count : 1, sizeof(file_identity)));

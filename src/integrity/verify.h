@@ -28,6 +28,8 @@ struct file_identities {
   size_t count;
 };
 void release_file_identities(file_identities* identities);
+// known's identities when they are those of a list of that digest and count entries, else null.
+const file_identity* identities_for_list(const file_identities* known, const wchar_t* list_digest, size_t count);
 
 // verify_integrity for a folder some of whose files were found matching moments before, within
 // one run, by an earlier check or comparison (hard links to those files included). An entry
