@@ -39,8 +39,24 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${sudo_cmd[@]}" chmod 755 /usr/sbin/policy-rc.d
     no_services=1
   fi
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror in the middle of a sync fails one index now and then: try again, and if one index
+  # still fails, go on with the others (the install below says so if a package is then missing).
+  for attempt in 1 2 3; do
+    "${sudo_cmd[@]}" apt-get update -q -o Acquire::Retries=3 && break
+    echo "setup: apt-get update failed (attempt $attempt of 3)"
+    [ "$attempt" = 3 ] || sleep 15
+  done
+  install() { "${sudo_cmd[@]}" apt-get install -y -q -o Acquire::Retries=3 --no-install-recommends "$@"; }
+  if ! install "${missing[@]}"; then
+    # Without the i386 index the 32-bit packages cannot be resolved. The 32-bit Wine is
+    # optional: the test scripts see that it is missing and run the Windows tests in the
+    # 64-bit build.
+    native=()
+    for p in "${missing[@]}"; do [[ $p == *:i386 ]] || native+=("$p"); done
+    [ "${#native[@]}" -lt "${#missing[@]}" ] || exit 1
+    echo "setup: the 32-bit packages could not be installed; installing the others without them"
+    install "${native[@]}"
+  fi
   if [ "$no_services" = 1 ]; then "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d; fi
 else
   echo "setup: all packages present"

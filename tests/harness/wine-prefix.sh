@@ -8,6 +8,7 @@
 
 WINE_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WINE_STARTED=()
+WINE_KEEPERS=()
 
 wine_detect() {
   local answer
@@ -81,6 +82,13 @@ wine_start() {
   WINE_STARTED+=("$arch:$pid:$prefix")
   # Without one warm-up process Wine's services keep the first test's output pipe open.
   "$WINE_REPO/tests/harness/wine-run.sh" "$arch" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # The desktop process (explorer.exe /desktop) ends about a second after the last program
+  # on the desktop, and the next program to start it hands it its standard error. Started by
+  # a test, it would hold that test's output pipe open for as long as other programs keep the
+  # desktop busy, and ctest would wait until its time-out. One idle cmd, waiting on an input
+  # that never ends, keeps the desktop (started here, on /dev/null) for the whole run.
+  ( sleep 2147483647 | "$WINE_REPO/tests/harness/wine-run.sh" "$arch" cmd ) </dev/null >/dev/null 2>&1 &
+  WINE_KEEPERS+=("$!")
 }
 
 # PIDs of the processes started with this prefix (read from their environment).
@@ -97,6 +105,11 @@ wine_processes_of() {
 
 wine_stop_all() {
   local entry arch pid prefix rest left
+  for pid in "${WINE_KEEPERS[@]}"; do
+    pkill -KILL -P "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  WINE_KEEPERS=()
   for entry in "${WINE_STARTED[@]}"; do
     arch=${entry%%:*}; rest=${entry#*:}; pid=${rest%%:*}; prefix=${rest#*:}
     # -k ends the prefix's services too; killing only the server would leave them running.
