@@ -33,14 +33,19 @@ bool connection_end(SOCKET connection, bool peer, sockaddr_in* address) {
 }
 
 // The process owning the socket with this local and remote end, from the system's TCP table
-// (ports in network order in the low 16 bits of their fields).
+// (ports in network order in the low 16 bits of their fields). The table can grow between
+// asking its size and reading it (connections opened or left in TIME_WAIT meanwhile): each
+// buffer has room for a quarter more rows than last asked for.
 bool socket_owner_process(const sockaddr_in& local, const sockaddr_in& remote, DWORD* process_id) {
   void* table = nullptr;
   ULONG size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
-  for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+  for (int attempt = 0; attempt < 8 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     if (size > 0) {
       free(table);
+      table = nullptr;
+      if (size > (1UL << 28)) return false;  // no table of a sane system is that large
+      size += size / 4 + 32 * sizeof(MIB_TCPROW_OWNER_PID);
       table = malloc(size);
       if (table == nullptr) return false;
     }
