@@ -46,8 +46,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: apt-get update failed (attempt $attempt of 3)"
     [ "$attempt" = 3 ] || sleep 15
   done
-  install() { "${sudo_cmd[@]}" apt-get install -y -q -o Acquire::Retries=3 --no-install-recommends "$@"; }
-  if ! install "${missing[@]}"; then
+  apt_install() { "${sudo_cmd[@]}" apt-get install -y -q -o Acquire::Retries=3 --no-install-recommends "$@"; }
+  if ! apt_install "${missing[@]}"; then
     # Without the i386 index the 32-bit packages cannot be resolved. The 32-bit Wine is
     # optional: the test scripts see that it is missing and run the Windows tests in the
     # 64-bit build.
@@ -55,7 +55,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     for p in "${missing[@]}"; do [[ $p == *:i386 ]] || native+=("$p"); done
     [ "${#native[@]}" -lt "${#missing[@]}" ] || exit 1
     echo "setup: the 32-bit packages could not be installed; installing the others without them"
-    install "${native[@]}"
+    apt_install "${native[@]}"
   fi
   if [ "$no_services" = 1 ]; then "${sudo_cmd[@]}" rm -f /usr/sbin/policy-rc.d; fi
 else

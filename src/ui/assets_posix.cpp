@@ -37,9 +37,7 @@ int g_toolkit_started = 0;
 namespace {
 constexpr int TOOLKIT_ATTEMPTS = 5;
 constexpr uint32_t TOOLKIT_RETRY_PAUSE_MS = 200;
-}  // namespace
 
-namespace {
 struct embedded_art {
   const unsigned char* begin;
   const unsigned char* end;
