@@ -1,10 +1,11 @@
 // libFuzzer entry: arbitrary bytes as a package whose every entry is fetched, handed over in
-// pieces of sizes taken from the input. Whatever is accepted must be exactly the spans' bytes,
-// each starting with a local header that matches its record.
+// pieces of sizes taken from the input. Whatever is accepted must be exactly each entry's own
+// local header followed by its compressed bytes, in order.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "install/span_copy.h"
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < entries.size(); ++i) {
     uint64_t end = i + 1 < entries.size() ? entries[i + 1].local_offset : place.offset;
     spans.push_back({entries[i].local_offset, end});
-    total += end - entries[i].local_offset;
+    total += span_copy_entry_bytes(&entries[i]);
   }
   if (entries.empty()) return 0;
   std::vector<unsigned char> header(ZIP_LOCAL_HEADER_LIMIT);
@@ -55,8 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!taken || !span_copy_done(&copy)) return 0;
   if (out.size() != total) abort();
   uint64_t from = 0;
+  std::vector<unsigned char> own(ZIP_OWN_LOCAL_HEADER_LIMIT);
   for (size_t i = 0; i < entries.size(); ++i) {
-    uint64_t bytes = spans[i].end - spans[i].begin;
+    uint64_t bytes = span_copy_entry_bytes(&entries[i]);
+    size_t own_bytes = zip_write_own_local_header(&entries[i], own.data());
+    if (memcmp(out.data() + from, own.data(), own_bytes) != 0) abort();
     if (!zip_local_record_matches(out.data() + from, bytes, &entries[i])) abort();
     from += bytes;
   }

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The same records at the same places: a directory that reads back alike.
   std::vector<uint8_t> rebuilt(data, data + place.offset);
-  std::vector<uint8_t> directory(place.size + 256);
+  std::vector<uint8_t> directory(zip_own_directory_bound(entries.data(), entries.size()));
   size_t written = zip_write_directory(entries.data(), offsets.data(), entries.size(), place.offset, directory.data(),
                                        directory.size());
   if (written == 0) abort();
@@ -44,7 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<zip_entry> reread;
   if (!read(rebuilt.data(), rebuilt.size(), &again, &reread) || reread.size() != entries.size()) abort();
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (reread[i].local_offset != entries[i].local_offset || reread[i].name_bytes != entries[i].name_bytes) abort();
+    const zip_entry& a = reread[i];
+    const zip_entry& b = entries[i];
+    if (a.local_offset != b.local_offset || a.name_bytes != b.name_bytes || memcmp(a.name, b.name, a.name_bytes) != 0 ||
+        a.compressed_size != b.compressed_size || a.uncompressed_size != b.uncompressed_size || a.crc32 != b.crc32 ||
+        a.method != b.method) {
+      abort();
+    }
   }
   return 0;
 }

@@ -32,7 +32,7 @@ void append_hex8(text_builder* text, uint32_t value) {
   for (int shift = 28; shift >= 0; shift -= 4) builder_append_char(text, digits[(value >> shift) & 0xF]);
 }
 
-int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
+int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback, int shares_files) {
   uint32_t activation_error = 0;
   uint32_t restore_error = 0;
   rollback[0] = L'\0';
@@ -76,7 +76,12 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
 
   if (move_directory_with_retry(staging, g_client, L"Activation du nouveau client impossible", &activation_error)) {
     crash_point("after-activation-move");
-    if (rollback[0] != L'\0') {
+    if (rollback[0] != L'\0' && shares_files) {
+      write_log_with_path(
+          L"Ancien client conserve comme dossier de retour; ses fichiers inchanges sont les memes "
+          L"fichiers que ceux du client actif (liens physiques, pas une copie): ",
+          rollback);
+    } else if (rollback[0] != L'\0') {
       write_log_with_path(L"Ancien client conserve comme sauvegarde locale: ", rollback);
     }
     return 1;
@@ -104,11 +109,11 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
 }
 }  // namespace
 
-int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS]) {
+int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS], int shares_files) {
   set_status(L"Installation de la release validee...");
   crash_point("after-status-activation");
   failure[0] = L'\0';
-  return activate(staging, failure, s_rollback);
+  return activate(staging, failure, s_rollback, shares_files);
 }
 
 int move_directory_with_retry(const wchar_t* source, const wchar_t* destination, const wchar_t* label,

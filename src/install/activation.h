@@ -13,10 +13,12 @@ constexpr size_t ROLLBACK_NAME_UNITS = 128;
 
 // Closes the programs running from g_client, moves g_client aside into a rollback folder in
 // g_root, moves the staging folder into place and moves the old client back if that fails.
-// 1 on success (the old client, if any, stays in its rollback folder for good); 0 with the
-// text for the user in failure (at most 1,023 units). Never leaves the old client anywhere but
-// in g_client or in a rollback folder named in the journal.
-int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS]);
+// 1 on success (the old client, if any, stays in its rollback folder); 0 with the text for the
+// user in failure (at most 1,023 units). Never leaves the old client anywhere but in g_client
+// or in a rollback folder named in the journal. shares_files: the staging folder was built by
+// the update by the file, so its unchanged files are hard links to the old client's, and the
+// rollback folder is no copy of its own (the journal says so).
+int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS], int shares_files = 0);
 
 // Writes the version, in UTF-8 without line end, into "installed-release.txt" in g_root,
 // through a temporary file moved over it. Failures only write journal lines.

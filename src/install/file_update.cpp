@@ -1,6 +1,8 @@
 #include "install/file_update.h"
 #include "install/span_copy.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -12,6 +14,10 @@
 #include "core/text.h"
 #include "integrity/compare.h"
 #include "integrity/list.h"
+#include "install/install_worker.h"
+#include "install/leftovers.h"
+#include "install/platform.h"
+#include "install/processes.h"
 #include "integrity/verify.h"
 #include "release_profile.h"
 #include "transfer/download.h"
@@ -41,7 +47,7 @@ int give_up(const wchar_t* why) {
   return 0;
 }
 
-// Everything one run holds; released whole by release_run.
+// Everything one run holds; released by release_run, but for the identities.
 struct run_state {
   char* list = nullptr;
   uint32_t list_length = 0;
@@ -57,8 +63,12 @@ struct run_state {
   size_t* by_name = nullptr;    // indexes into zip, sorted by name
   zip_entry* chosen = nullptr;  // the entries to fetch, in the package's order
   zip_span* spans = nullptr;
-  uint64_t* new_offsets = nullptr;
+  uint64_t* new_offsets = nullptr;  // of each chosen entry in the smaller zip
   size_t chosen_count = 0;
+  uint64_t fetched_bytes = 0;       // the chosen spans of the package
+  uint64_t written_bytes = 0;       // the smaller zip's entries, before its directory
+  uint64_t uncompressed_bytes = 0;  // what the server declares the chosen entries hold
+  int write_failed = 0;             // the smaller zip could not be written here
   zip_span* ranges = nullptr;
   unsigned char* header = nullptr;
   unsigned char* written_directory = nullptr;
@@ -72,7 +82,6 @@ void release_run(run_state* run) {
   free(run->list);
   free(run->entries);
   free(run->matches);
-  release_file_identities(&run->identities);
   free(run->tail);
   free(run->directory);
   free(run->zip);
@@ -83,7 +92,9 @@ void release_run(run_state* run) {
   free(run->ranges);
   free(run->header);
   free(run->written_directory);
+  file_identities identities = run->identities;  // kept for the final check
   *run = run_state();
+  run->identities = identities;
 }
 
 // The list of the release: the active client's when the light update already put it there,
@@ -140,24 +151,10 @@ int collect_entry(const zip_entry* entry, void* context) {
   return 1;
 }
 
-int by_local_offset(const void* a, const void* b) {
-  uint64_t x = static_cast<const zip_entry*>(a)->local_offset;
-  uint64_t y = static_cast<const zip_entry*>(b)->local_offset;
-  return x < y ? -1 : (x > y ? 1 : 0);
-}
-
 int compare_names(const char* a, size_t a_bytes, const char* b, size_t b_bytes) {
   int order = memcmp(a, b, a_bytes < b_bytes ? a_bytes : b_bytes);
   if (order != 0) return order;
   return a_bytes < b_bytes ? -1 : (a_bytes > b_bytes ? 1 : 0);
-}
-
-const zip_entry* g_sorting = nullptr;  // the entries qsort orders indexes of (worker only)
-
-int by_name(const void* a, const void* b) {
-  const zip_entry& x = g_sorting[*static_cast<const size_t*>(a)];
-  const zip_entry& y = g_sorting[*static_cast<const size_t*>(b)];
-  return compare_names(x.name, x.name_bytes, y.name, y.name_bytes);
 }
 
 // The package entry of that name (not a folder), or SIZE_MAX.
@@ -195,29 +192,46 @@ const wchar_t* read_package_directory(const release_manifest* manifest, run_stat
   run->zip = static_cast<zip_entry*>(malloc((run->zip_capacity > 0 ? run->zip_capacity : 1) * sizeof(zip_entry)));
   if (run->zip == nullptr) return L"memoire insuffisante";
   if (!zip_read_directory(run->directory, place, collect_entry, run)) return L"repertoire central refuse";
-  qsort(run->zip, run->zip_count, sizeof(zip_entry), by_local_offset);
+  std::sort(run->zip, run->zip + run->zip_count,
+            [](const zip_entry& a, const zip_entry& b) { return a.local_offset < b.local_offset; });
   run->by_name = static_cast<size_t*>(malloc((run->zip_count > 0 ? run->zip_count : 1) * sizeof(size_t)));
   if (run->by_name == nullptr) return L"memoire insuffisante";
   for (size_t i = 0; i < run->zip_count; ++i) run->by_name[i] = i;
-  g_sorting = run->zip;
-  qsort(run->by_name, run->zip_count, sizeof(size_t), by_name);
+  const zip_entry* zip = run->zip;
+  std::sort(run->by_name, run->by_name + run->zip_count, [zip](size_t a, size_t b) {
+    return compare_names(zip[a].name, zip[a].name_bytes, zip[b].name, zip[b].name_bytes) < 0;
+  });
   return nullptr;
 }
 
+// The package entry of a listed path: the list may separate with '\\' where zip names use '/'.
+size_t find_listed_entry(const run_state* run, const list_entry& entry, char name[ZIP_NAME_LIMIT]) {
+  size_t bytes = entry.length - ENTRY_PATH_OFFSET;
+  if (bytes > ZIP_NAME_LIMIT) return SIZE_MAX;
+  const char* path = entry.line + ENTRY_PATH_OFFSET;
+  for (size_t i = 0; i < bytes; ++i) name[i] = path[i] == '\\' ? '/' : path[i];
+  return find_entry(run, name, bytes);
+}
+
+// Adds without wrapping around: a sum past the top stays at the top.
+uint64_t add_capped(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
 // Picks the entries of the listed files that do not match, with their spans: from the local
 // header to the next entry's, or to the directory. Null, or why not.
-const wchar_t* choose_entries(const zip_directory_place* place, run_state* run, uint64_t* needed_bytes) {
+const wchar_t* choose_entries(const zip_directory_place* place, run_state* run) {
   unsigned char* wanted = static_cast<unsigned char*>(calloc(run->zip_count > 0 ? run->zip_count : 1, 1));
-  if (wanted == nullptr) return L"memoire insuffisante";
-  for (size_t i = 0; i < run->entry_count; ++i) {
+  char* name = static_cast<char*>(malloc(ZIP_NAME_LIMIT));
+  const wchar_t* why = wanted == nullptr || name == nullptr ? L"memoire insuffisante" : nullptr;
+  for (size_t i = 0; i < run->entry_count && why == nullptr; ++i) {
     if (run->matches[i]) continue;
-    const list_entry& entry = run->entries[i];
-    size_t found = find_entry(run, entry.line + ENTRY_PATH_OFFSET, entry.length - ENTRY_PATH_OFFSET);
-    if (found == SIZE_MAX) {
-      free(wanted);
-      return L"fichier liste absent du package";
-    }
-    wanted[found] = 1;
+    size_t found = find_listed_entry(run, run->entries[i], name);
+    if (found == SIZE_MAX) why = L"fichier liste absent du package";
+    if (found != SIZE_MAX) wanted[found] = 1;
+  }
+  free(name);
+  if (why != nullptr) {
+    free(wanted);
+    return why;
   }
   size_t count = 0;
   for (size_t i = 0; i < run->zip_count; ++i) count += wanted[i];
@@ -228,14 +242,17 @@ const wchar_t* choose_entries(const zip_directory_place* place, run_state* run, 
     free(wanted);
     return L"memoire insuffisante";
   }
-  *needed_bytes = 0;
   for (size_t i = 0; i < run->zip_count; ++i) {
     if (!wanted[i]) continue;
+    const zip_entry& entry = run->zip[i];
     uint64_t end = i + 1 < run->zip_count ? run->zip[i + 1].local_offset : place->offset;
-    run->chosen[run->chosen_count] = run->zip[i];
-    run->spans[run->chosen_count] = {run->zip[i].local_offset, end};
-    run->new_offsets[run->chosen_count] = *needed_bytes;
-    *needed_bytes += end - run->zip[i].local_offset;  // sums to at most the archive's size
+    run->chosen[run->chosen_count] = entry;
+    run->spans[run->chosen_count] = {entry.local_offset, end};
+    run->new_offsets[run->chosen_count] = run->written_bytes;
+    // The spans sum to at most the archive's size, and each entry's header and data lie in it.
+    run->fetched_bytes += end - entry.local_offset;
+    run->written_bytes += span_copy_entry_bytes(&entry);
+    run->uncompressed_bytes = add_capped(run->uncompressed_bytes, entry.uncompressed_size);
     ++run->chosen_count;
   }
   free(wanted);
@@ -243,11 +260,23 @@ const wchar_t* choose_entries(const zip_directory_place* place, run_state* run, 
 }
 
 int write_to_file(void* context, const unsigned char* bytes, size_t count) {
-  return os_write_file(static_cast<os_file*>(context), bytes, count);
+  run_state* run = static_cast<run_state*>(context);
+  if (os_write_file(run->file, bytes, count)) return 1;
+  run->write_failed = 1;
+  return 0;
+}
+
+// Room for the smaller zip and for every chosen entry at the size the server declares (the
+// extraction stops each entry there), with the usual reserve.
+int room_for_entries(const run_state* run) {
+  uint64_t needed = add_capped(run->written_bytes, zip_own_directory_bound(run->chosen, run->chosen_count));
+  needed = add_capped(add_capped(needed, run->uncompressed_bytes), DISK_RESERVE_BYTES);
+  uint64_t free_bytes = 0;
+  return query_free_bytes(g_root, &free_bytes) && free_bytes >= needed;
 }
 
 // Fetches the chosen spans in few ranges into the smaller zip and ends it with its directory.
-const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, uint64_t needed_bytes) {
+const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run) {
   run->ranges = static_cast<zip_span*>(malloc(run->chosen_count * sizeof(zip_span)));
   run->header = static_cast<unsigned char*>(malloc(ZIP_LOCAL_HEADER_LIMIT));
   zip_span* spans = static_cast<zip_span*>(malloc(run->chosen_count * sizeof(zip_span)));
@@ -263,10 +292,10 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, u
   if (run->file == nullptr) return L"fichier des entrees impossible a creer";
 
   copy_text(g_progress_file, PATH_UNITS, s_files_zip);
-  g_progress_total = needed_bytes;
+  g_progress_total = run->written_bytes;
   g_progress_mode.exchange(PROGRESS_DOWNLOAD);
   if (g_window != nullptr) invalidate_window(g_window);
-  span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run->file, run->header);
+  span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run, run->header);
   range_sink sink = {take_span_bytes, &copy};
   int fetched = 1;
   for (size_t i = 0; i < range_count && fetched; ++i) {
@@ -275,18 +304,19 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run, u
                              &sink, run->connection);
   }
   set_indeterminate_progress();
+  if (run->write_failed) return L"ecriture locale du fichier des entrees impossible (disque plein ou refus)";
   if (!fetched || !span_copy_done(&copy)) return L"entree non servie par plage (206) ou en-tete local refuse";
 
-  size_t capacity = ZIP_TAIL_BYTES;
-  for (size_t i = 0; i < run->chosen_count; ++i) capacity += run->chosen[i].record_bytes;
-  run->written_directory = static_cast<unsigned char*>(malloc(capacity));
+  uint64_t capacity = zip_own_directory_bound(run->chosen, run->chosen_count);
+  if (capacity > ZIP_DIRECTORY_LIMIT + ZIP_TAIL_BYTES) return L"repertoire des entrees trop grand";
+  run->written_directory = static_cast<unsigned char*>(malloc(static_cast<size_t>(capacity)));
   if (run->written_directory == nullptr) return L"memoire insuffisante";
-  size_t directory_bytes = zip_write_directory(run->chosen, run->new_offsets, run->chosen_count, needed_bytes,
-                                               run->written_directory, capacity);
+  size_t directory_bytes = zip_write_directory(run->chosen, run->new_offsets, run->chosen_count, run->written_bytes,
+                                               run->written_directory, static_cast<size_t>(capacity));
   int written = directory_bytes != 0 && os_write_file(run->file, run->written_directory, directory_bytes);
   written = os_close_file(run->file) && written;
   run->file = nullptr;
-  return written ? nullptr : L"ecriture du fichier des entrees impossible";
+  return written ? nullptr : L"ecriture locale du fichier des entrees impossible (disque plein ou refus)";
 }
 
 // Makes the folder holding path (the last one made is remembered).
@@ -344,15 +374,19 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   set_status(L"Lecture du sommaire du package officiel...");
   zip_directory_place place = {};
   const wchar_t* why = read_package_directory(manifest, run, &place);
-  uint64_t needed_bytes = 0;
-  if (why == nullptr) why = choose_entries(&place, run, &needed_bytes);
+  if (why == nullptr) why = choose_entries(&place, run);
   if (why != nullptr) return why;
-  if (needed_bytes > manifest->package_size / FILE_UPDATE_SHARE) return L"trop de fichiers a telecharger";
+  if (run->fetched_bytes > manifest->package_size / FILE_UPDATE_SHARE) return L"trop de fichiers a telecharger";
+  // What the server declares is not checked until the end: the disk must hold all of it.
+  if (!room_for_entries(run)) return L"espace disque insuffisant pour les fichiers a telecharger";
 
   set_status(L"Telechargement des seuls fichiers modifies ou endommages...");
-  why = fetch_entries(manifest, run, needed_bytes);
+  why = fetch_entries(manifest, run);
   if (why != nullptr) return why;
   set_status(L"Extraction securisee des fichiers telecharges...");
+  // The extraction empties the staging folder; a stale one is set aside first, since on
+  // Windows its links to files a running game holds open cannot be deleted in place.
+  if (!set_aside_staging(staging)) return L"ancien dossier Client.new impossible a ecarter";
   job_parameters extraction = extract_job(s_files_zip, staging);
   int extracted = powershell(k_extract_script, &extraction);
   os_delete_file(s_files_zip);
@@ -366,15 +400,24 @@ int update_by_file(const release_manifest* manifest, const wchar_t* staging, con
   join_path(s_files_zip, g_root, L"Vorna380.files.zip");
   run_state run;
   const wchar_t* why = build_staging(manifest, staging, known, &run);
+  release_run(&run);  // the smaller zip is closed before it is deleted
   os_delete_file(s_files_zip);
   if (why == nullptr) {
-    // The linked files are the ones just compared: each one still the same file, unchanged
-    // since, is not read again; the extracted files and any other are hashed.
+    // The programs of the active client share the linked files: they are closed before the
+    // last check, so that none of them writes into a file after it was judged.
+    set_status(L"Fermeture de l'ancienne version Vorna380 avant activation...");
+    close_client_processes();
+    // Each linked file still the very file found matching, unchanged since, is not read
+    // again; the extracted files and any other are hashed.
     set_status(L"Verification de tous les fichiers du client mis a jour...");
     if (!verify_integrity_reusing(staging, manifest->integrity_sha256, &run.identities, nullptr)) {
       why = L"un fichier ne correspond pas a la liste";
     }
   }
-  release_run(&run);
-  return why != nullptr ? give_up(why) : 1;
+  release_file_identities(&run.identities);
+  if (why == nullptr) return 1;
+  give_up(why);
+  // Nothing of a failed attempt stays: the full path starts from a clean root.
+  set_aside_staging(staging);
+  return 0;
 }

@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "install/activation.h"
 #include "install/file_update.h"
+#include "install/leftovers.h"
 #include "install/pinned_refresh.h"
 #include "install/platform.h"
 #include "integrity/verify.h"
@@ -266,6 +267,7 @@ int run_install_worker() {
   join_path(s_signature_copy, g_root, L"release.manifest.sig.tmp");
   join_path(s_package, g_root, L"Vorna380.package.zip");
   join_path(s_staging, g_root, L"Client.new");
+  remove_run_leftovers();
 
   set_status(L"Verification de la release officielle...");
   crash_point("after-status-manifest");
@@ -293,6 +295,7 @@ int run_install_worker() {
     return ready_ending(L"Launcher importe. Client officiel valide. Pret a jouer.", update_mark);
   }
 
+  int files_linked = 0;  // the staging folder shares the unchanged files with the active client
   set_status(L"Recherche d'un client deja telecharge et valide...");
   crash_point("after-status-staged-check");
   if (verify_integrity(s_staging, s_manifest.integrity_sha256)) {
@@ -312,9 +315,12 @@ int run_install_worker() {
     // With an active client, only the files it lacks may need fetching.
     int is_folder = 0;
     uint32_t error = 0;
-    int files_updated = !package_reusable && examine_entry(g_client, &is_folder, &error) && is_folder &&
-                        update_by_file(&s_manifest, s_staging, &s_verified);
-    if (!files_updated) {
+    files_linked = !package_reusable && examine_entry(g_client, &is_folder, &error) && is_folder &&
+                   update_by_file(&s_manifest, s_staging, &s_verified);
+    if (!files_linked) {
+      // Whatever is in the staging folder now is stale; its bytes must not count against the
+      // free space the extraction needs.
+      set_aside_staging(s_staging);
       uint64_t free_bytes = 0;
       if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, s_manifest.package_size)) {
         return error_ending(k_disk_space);
@@ -328,7 +334,8 @@ int run_install_worker() {
   }
 
   wchar_t failure[FAILURE_TEXT_UNITS];
-  if (!activate_staged_client(s_staging, failure)) return error_ending(failure);
+  if (!activate_staged_client(s_staging, failure, files_linked)) return error_ending(failure);
+  prune_rollback_folders();
   write_release_marker(s_manifest.version);
   crash_point("after-release-marker");
   os_delete_file(s_package);

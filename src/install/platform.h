@@ -19,3 +19,12 @@ uint32_t conversion_error();
 
 // Install worker: bytes free to the caller on the volume of the folder (0 when the query fails).
 int query_free_bytes(const wchar_t* folder, uint64_t* free_bytes);
+
+// Leftovers. Removes path and everything below it, read-only entries included; a link or a
+// junction inside is removed itself, never followed. 1 when nothing is left (or nothing was
+// there); else 0 with the first error, the rest removed as far as it could be.
+int remove_tree(const wchar_t* path, uint32_t* error);
+// Calls visit with the name of each entry of folder whose name starts with prefix: 0 when the
+// folder cannot be read.
+int visit_entries(const wchar_t* folder, const wchar_t* prefix, void (*visit)(const wchar_t* name, void* context),
+                  void* context);

@@ -1,6 +1,7 @@
 // The bytes of chosen package entries, arriving in order from range answers, copied out span by
-// span: bytes between spans are dropped, and each span's local header must match its central
-// record (name and room for the whole compressed data) before the span counts as copied.
+// span into a smaller zip: each span's local header must match its central record (name and room
+// for the whole compressed data); the entry's own local header goes out in its place, then
+// exactly its compressed bytes. Bytes between spans, and after an entry's data, are dropped.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,8 @@ struct span_copy {
   size_t next;            // the span being filled, or the next one
   uint64_t at;            // archive offset of the next byte handed over
   size_t header_used;
-  bool checked;  // the current span's header was found sound
+  bool checked;        // the current span's header was found sound
+  uint64_t data_left;  // compressed bytes of the current entry still to write
 };
 
 // A copy of the spans with the header buffer; everything else starts at zero.
@@ -37,3 +39,6 @@ int take_span_bytes(void* context, const unsigned char* bytes, size_t count);
 
 // 1 when every span was copied whole.
 int span_copy_done(const span_copy* copy);
+
+// What one entry takes in the smaller zip: its own local header and its compressed bytes.
+uint64_t span_copy_entry_bytes(const zip_entry* entry);

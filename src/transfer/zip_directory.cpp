@@ -107,6 +107,10 @@ size_t read_entry(const unsigned char* record, size_t left, uint64_t data_end, z
   entry->record = record;
   entry->record_bytes = length;
   entry->method = u16(record + 10);
+  entry->crc32 = u32(record + 16);
+  entry->dos_time = u32(record + 12);
+  entry->made_by = u16(record + 4);
+  entry->external_attributes = u32(record + 38);
   entry->compressed_size = u32(record + 20);
   entry->uncompressed_size = u32(record + 24);
   entry->local_offset = u32(record + 42);
@@ -148,23 +152,51 @@ void put64(unsigned char* p, uint64_t v) {
   put32(p + 4, v >> 32);
 }
 
-// Where the record keeps its local header's offset: the fixed field, or its slot in the zip64
-// extra field when the fixed one says 0xFFFFFFFF. 0 when there is none (a record read by
-// read_entry always has one).
-size_t offset_field(const unsigned char* record) {
-  if (u32(record + 42) != 0xFFFFFFFFu) return 42;
-  size_t name_bytes = u16(record + 28);
-  size_t extra_bytes = u16(record + 30);
-  const unsigned char* extra = record + CENTRAL_BYTES + name_bytes;
-  for (size_t at = 0; at + 4 <= extra_bytes;) {
-    size_t size = u16(extra + at + 2);
-    if (u16(extra + at) == ZIP64_EXTRA) {
-      size_t slot = (u32(record + 24) == 0xFFFFFFFFu ? 8 : 0) + (u32(record + 20) == 0xFFFFFFFFu ? 8 : 0);
-      return slot + 8 <= size ? CENTRAL_BYTES + name_bytes + at + 4 + slot : 0;
-    }
-    at += 4 + size;
-  }
-  return 0;
+constexpr uint16_t FLAG_UTF8 = 0x0800;
+constexpr uint16_t VERSION_ZIP64 = 45;
+constexpr uint16_t VERSION_PLAIN = 20;
+constexpr uint32_t WIDE = 0xFFFFFFFFu;
+
+// Which figures of an entry need the zip64 field: its sizes, and in the directory its offset.
+struct wide_figures {
+  bool uncompressed;
+  bool compressed;
+  bool offset;
+  size_t extra_bytes() const { return uncompressed || compressed || offset ? 4 + 8 * count() : 0; }
+  size_t count() const { return size_t{uncompressed} + size_t{compressed} + size_t{offset}; }
+};
+
+// A local header's zip64 field holds both sizes when either needs it.
+wide_figures wide_of(const zip_entry* entry, uint64_t offset, bool in_directory) {
+  bool uncompressed = entry->uncompressed_size >= WIDE;
+  bool compressed = entry->compressed_size >= WIDE;
+  if (!in_directory) return {uncompressed || compressed, uncompressed || compressed, false};
+  return {uncompressed, compressed, offset >= WIDE};
+}
+
+// The zip64 extra field with the figures that need it, in the order the format gives them.
+unsigned char* put_zip64_extra(unsigned char* p, const wide_figures& wide, const zip_entry* entry, uint64_t offset) {
+  if (wide.extra_bytes() == 0) return p;
+  put16(p, ZIP64_EXTRA);
+  put16(p + 2, 8 * wide.count());
+  p += 4;
+  if (wide.uncompressed) put64(p, entry->uncompressed_size), p += 8;
+  if (wide.compressed) put64(p, entry->compressed_size), p += 8;
+  if (wide.offset) put64(p, offset), p += 8;
+  return p;
+}
+
+// The fields local headers and central records share, from "version needed" to the name length.
+void put_common_fields(unsigned char* p, const zip_entry* entry, const wide_figures& wide) {
+  put16(p, wide.extra_bytes() != 0 ? VERSION_ZIP64 : VERSION_PLAIN);
+  put16(p + 2, FLAG_UTF8);
+  put16(p + 4, entry->method);
+  put32(p + 6, entry->dos_time);
+  put32(p + 10, entry->crc32);
+  put32(p + 14, wide.compressed ? WIDE : entry->compressed_size);
+  put32(p + 18, wide.uncompressed ? WIDE : entry->uncompressed_size);
+  put16(p + 22, entry->name_bytes);
+  put16(p + 24, wide.extra_bytes());
 }
 
 size_t merge(const zip_span* sorted, size_t count, uint64_t gap, zip_span* ranges) {
@@ -236,19 +268,42 @@ int zip_local_record_matches(const unsigned char* local, uint64_t bytes, const z
   return memcmp(local + LOCAL_BYTES, entry->name, entry->name_bytes) == 0;
 }
 
+size_t zip_own_local_header_bytes(const zip_entry* entry) {
+  return LOCAL_BYTES + entry->name_bytes + wide_of(entry, 0, false).extra_bytes();
+}
+
+size_t zip_write_own_local_header(const zip_entry* entry, unsigned char* out) {
+  wide_figures wide = wide_of(entry, 0, false);
+  put32(out, LOCAL_SIGNATURE);
+  put_common_fields(out + 4, entry, wide);
+  memcpy(out + LOCAL_BYTES, entry->name, entry->name_bytes);
+  return static_cast<size_t>(put_zip64_extra(out + LOCAL_BYTES + entry->name_bytes, wide, entry, 0) - out);
+}
+
+uint64_t zip_own_directory_bound(const zip_entry* entries, size_t count) {
+  uint64_t bytes = END_BYTES + END64_BYTES + END64_LOCATOR_BYTES;
+  for (size_t i = 0; i < count; ++i) bytes += CENTRAL_BYTES + entries[i].name_bytes + 4 + 3 * 8;
+  return bytes;
+}
+
 size_t zip_write_directory(const zip_entry* entries, const uint64_t* new_offsets, size_t count,
                            uint64_t directory_offset, unsigned char* out, size_t capacity) {
   size_t used = 0;
   for (size_t i = 0; i < count; ++i) {
-    size_t field = offset_field(entries[i].record);
-    if (field == 0 || entries[i].record_bytes > capacity - used || new_offsets[i] > entries[i].local_offset) return 0;
-    memcpy(out + used, entries[i].record, entries[i].record_bytes);
-    if (field == 42) {
-      put32(out + used + 42, new_offsets[i]);
-    } else {
-      put64(out + used + field, new_offsets[i]);
-    }
-    used += entries[i].record_bytes;
+    const zip_entry* entry = &entries[i];
+    wide_figures wide = wide_of(entry, new_offsets[i], true);
+    size_t record_bytes = CENTRAL_BYTES + entry->name_bytes + wide.extra_bytes();
+    if (record_bytes > capacity - used || new_offsets[i] > directory_offset) return 0;
+    unsigned char* p = out + used;
+    memset(p, 0, CENTRAL_BYTES);
+    put32(p, CENTRAL_SIGNATURE);
+    put16(p + 4, entry->made_by);
+    put_common_fields(p + 6, entry, wide);
+    put32(p + 38, entry->external_attributes);
+    put32(p + 42, wide.offset ? WIDE : new_offsets[i]);
+    memcpy(p + CENTRAL_BYTES, entry->name, entry->name_bytes);
+    put_zip64_extra(p + CENTRAL_BYTES + entry->name_bytes, wide, entry, new_offsets[i]);
+    used += record_bytes;
   }
   uint64_t directory_size = used;
   bool wide = count >= 0xFFFF || directory_offset >= 0xFFFFFFFFu || directory_size >= 0xFFFFFFFFu;

@@ -37,6 +37,10 @@ struct zip_entry {
   uint64_t uncompressed_size;
   uint16_t method;  // 0 stored, 8 deflated
   bool is_folder;   // name ends with '/'
+  uint32_t crc32;
+  uint32_t dos_time;             // modification time and date, as the record has them
+  uint16_t made_by;              // version made by: host system and version
+  uint32_t external_attributes;  // checked: a regular file or a folder when the host says
 };
 
 // Checks every record of the directory (bytes, exactly place->size of them) and hands each to
@@ -61,9 +65,21 @@ size_t zip_plan_ranges(zip_span* spans, size_t count, uint64_t gap_bytes, size_t
 // local header, carry the same name and hold its whole compressed data.
 int zip_local_record_matches(const unsigned char* local, uint64_t bytes, const zip_entry* entry);
 
-// The central directory and end records of a smaller zip made of some entries' local records,
-// copied in the archive's order: entry i's record now starts at new_offsets[i] (never later
-// than its old place) and the directory follows at directory_offset. Writes them into out:
-// their length, or 0 when they do not fit in capacity.
+// The smaller zip of chosen entries is written from the launcher's own fields, never from the
+// server's header bytes: each local header and central record carries the entry's name, the
+// UTF-8 flag, its method, time, CRC and sizes (the same in both), no data descriptor, and no
+// extra field but zip64 where a figure needs one. An entry is its local header then exactly
+// its compressed bytes.
+constexpr size_t ZIP_OWN_LOCAL_HEADER_LIMIT = 30 + ZIP_NAME_LIMIT + 20;
+// The length of the entry's own local header.
+size_t zip_own_local_header_bytes(const zip_entry* entry);
+// Writes it into out (room for ZIP_OWN_LOCAL_HEADER_LIMIT bytes): its length.
+size_t zip_write_own_local_header(const zip_entry* entry, unsigned char* out);
+// Bytes of the central directory and end records written below, at most.
+uint64_t zip_own_directory_bound(const zip_entry* entries, size_t count);
+
+// The central directory and end records of that smaller zip, entries in the archive's order:
+// entry i's local header is at new_offsets[i] and the directory follows at directory_offset.
+// Writes them into out: their length, or 0 when they do not fit in capacity.
 size_t zip_write_directory(const zip_entry* entries, const uint64_t* new_offsets, size_t count,
                            uint64_t directory_offset, unsigned char* out, size_t capacity);

@@ -1,9 +1,11 @@
 // Activation against real folders, real busy folders and real programs started from the client.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "core/journal.h"
 #include "install/activation.h"
+#include "install/leftovers.h"
 #include "install/platform.h"
 #include "install_fixture.h"
 #include "install_test_platform.h"
@@ -262,4 +264,43 @@ TEST_F(ReleaseMarker, FailuresOnlyLeaveJournalLines) {
   ASSERT_EQ(messages.size(), 4u);
   EXPECT_EQ(messages[2].rfind("Creation du marqueur de version impossible (", 0), 0u) << messages[2];
   EXPECT_EQ(messages[3], warning);
+}
+
+// Rollback folders beyond the newest three go, read-only files and all; a link planted inside
+// one goes without its target. The start's clean-up takes the update by the file's temporary
+// files and the folders set aside, and nothing else.
+TEST_F(Activation, LeftoversAndOldRollbackFoldersAreRemovedAndNothingElse) {
+  std::wstring outside = root / L"outside";
+  ASSERT_TRUE(make_dirs(outside));
+  ASSERT_TRUE(write_bytes(join(outside, L"keep.txt"), "not the launcher's"));
+  for (int i = 1; i <= 5; ++i) {
+    std::wstring folder = root / (L"Client.rollback.000000000000000" + std::to_wstring(i) + L".1");
+    make_release(folder, "old " + std::to_string(i));
+    ASSERT_TRUE(set_read_only(join(folder, L"release.txt")));
+  }
+  bool linked = make_link(outside, join(rollbacks()[0], L"planted"));
+  prune_rollback_folders();
+  std::vector<std::wstring> kept = rollbacks();
+  ASSERT_EQ(kept.size(), ROLLBACK_FOLDERS_KEPT);
+  EXPECT_EQ(release_in(kept[0]), "old 3");
+  EXPECT_EQ(release_in(kept[2]), "old 5");
+  if (linked) {
+    EXPECT_EQ(read_bytes(join(outside, L"keep.txt")), "not the launcher's");
+  }
+
+  make_release(staging, "stale");
+  ASSERT_TRUE(set_aside_staging(staging.c_str()));
+  EXPECT_FALSE(file_exists(staging));
+  ASSERT_TRUE(make_dirs(root / L"Client.discard.1.2/data"));
+  ASSERT_TRUE(write_bytes(root / L"Client.discard.1.2/data/x.bin", "x"));
+  ASSERT_TRUE(write_bytes(root / L"Vorna380.files.zip", "cut short"));
+  ASSERT_TRUE(write_bytes(root / L"Vorna380.files.list", "cut short"));
+  make_release(client, "active");
+  remove_run_leftovers();
+  std::vector<std::wstring> left = folder_names(root.path);
+  std::sort(left.begin(), left.end());
+  std::vector<std::wstring> expected = {L"Client", L"launcher.log", L"outside"};
+  for (const std::wstring& folder : kept) expected.push_back(folder.substr(folder.rfind(L"Client.rollback")));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }

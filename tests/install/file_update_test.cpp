@@ -5,6 +5,9 @@
 #include <regex>
 
 #include "install/install_worker.h"
+#include "install/span_copy.h"
+#include "transfer/powershell.h"
+#include "transfer/zip_directory.h"
 #include "install_fixture.h"
 #include "support/release_server.h"
 
@@ -169,4 +172,116 @@ TEST_F(FileUpdate, EveryFailureFallsBackToTheFullDownload) {
     EXPECT_EQ(read_bytes(victim), "damaged") << f.name;
     EXPECT_EQ(rollbacks().size(), kept) << f.name;
   }
+}
+
+// A list written on Windows separates folders with '\': its paths still find their entries, and
+// only ranges are fetched.
+TEST_F(FileUpdate, AListWrittenWithBackSlashesFindsItsEntries) {
+  ASSERT_TRUE(serve_release(L"changed-files-backslashes"));
+  int result = 0;
+  access_log log;
+  std::vector<std::string> lines = run_lines(&result);
+  ASSERT_TRUE(result) << gave_up(lines);
+  EXPECT_TRUE(has(lines, k_fetch) && has(lines, k_done));
+  EXPECT_FALSE(has(lines, k_full));
+  for (const request& r : package_requests(log)) EXPECT_EQ(r.status, 206) << r.path;
+}
+
+// An entry whose record declares more bytes than the disk holds is never fetched; the attempt
+// leaves nothing behind, so an honest server's next run goes the same way as on a clean root.
+TEST_F(FileUpdate, DeclaredSizesBeyondTheFreeSpaceStopThePathAndLeaveNothing) {
+  ASSERT_TRUE(make_dirs(join(staging, L"data")));
+  ASSERT_TRUE(write_bytes(join(staging, L"data/stale.bin"), "left by an earlier run"));
+  ASSERT_TRUE(serve_release(L"changed-files-huge-entry"));
+  int result = 0;
+  std::vector<std::string> lines = run_lines(&result);
+  EXPECT_FALSE(result);
+  EXPECT_NE(gave_up(lines).find("espace disque insuffisant"), std::string::npos) << gave_up(lines);
+  EXPECT_FALSE(has(lines, k_fetch));
+  EXPECT_TRUE(has(lines, k_full) && has(lines, k_package_bad));
+  EXPECT_FALSE(file_exists(staging));
+  EXPECT_FALSE(file_exists(root / L"Vorna380.files.zip"));
+
+  ASSERT_TRUE(serve_release(L"changed-files"));
+  lines = run_lines(&result);
+  EXPECT_TRUE(result) << gave_up(lines);
+  EXPECT_TRUE(has(lines, k_fetch));
+}
+
+namespace {
+std::string le(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+uint32_t crc32_of(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+int collect(void* context, const unsigned char* bytes, size_t count) {
+  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
+  return 1;
+}
+}  // namespace
+
+// A server's local header may carry fields no check looks at: a Unicode path naming another
+// file, a data descriptor. The smaller zip gives each entry a header of its own, so the entry is
+// extracted under its listed name and nothing else.
+TEST_F(FileUpdate, TheSmallerZipCarriesNoneOfTheServersHeaderFields) {
+  const std::string name = "a.txt";
+  const std::string data = "hello from the package\n";
+  const std::string other = "b.txt";
+  std::string unicode_path = le(0x7075, 2) + le(5 + other.size(), 2) + '\x01' + le(crc32_of(name), 4) + other;
+  std::string local = le(0x04034b50, 4) + le(20, 2) + le(0x0008, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(0, 4) +
+                      le(0, 4) + le(name.size(), 2) + le(unicode_path.size(), 2) + name + unicode_path;
+  std::string package =
+      local + data + le(0x08074b50, 4) + le(crc32_of(data), 4) + le(data.size(), 4) + le(data.size(), 4);
+  uint64_t directory_at = package.size();
+  std::string central = le(0x02014b50, 4) + le(20, 2) + le(20, 2) + le(0x0008, 2) + le(0, 2) + le(0, 4) +
+                        le(crc32_of(data), 4) + le(data.size(), 4) + le(data.size(), 4) + le(name.size(), 2) +
+                        le(unicode_path.size(), 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + name +
+                        unicode_path;
+  package += central + le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) + le(central.size(), 4) +
+             le(directory_at, 4) + le(0, 2);
+
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(package.data());
+  zip_directory_place place = {};
+  ASSERT_TRUE(zip_locate_directory(bytes, package.size(), package.size(), &place));
+  zip_entry entry = {};
+  auto keep = [](const zip_entry* found, void* out) {
+    *static_cast<zip_entry*>(out) = *found;
+    return 1;
+  };
+  ASSERT_TRUE(zip_read_directory(bytes + place.offset, &place, keep, &entry));
+  zip_span span = {0, directory_at};
+  std::string smaller;
+  std::vector<unsigned char> header(ZIP_LOCAL_HEADER_LIMIT);
+  span_copy copy = start_span_copy(&entry, &span, 1, collect, &smaller, header.data());
+  ASSERT_TRUE(span_copy_resume_at(&copy, 0));
+  for (size_t at = 0; at < directory_at; at += 7) {
+    ASSERT_TRUE(take_span_bytes(&copy, bytes + at, std::min<size_t>(7, directory_at - at)));
+  }
+  ASSERT_TRUE(span_copy_done(&copy));
+  EXPECT_EQ(smaller.size(), span_copy_entry_bytes(&entry));
+  EXPECT_EQ(smaller.find(other), std::string::npos);
+  uint64_t offset = 0;
+  std::string directory(zip_own_directory_bound(&entry, 1), '\0');
+  size_t written = zip_write_directory(&entry, &offset, 1, smaller.size(),
+                                       reinterpret_cast<unsigned char*>(&directory[0]), directory.size());
+  ASSERT_NE(written, 0u);
+  smaller += directory.substr(0, written);
+  EXPECT_EQ(smaller.find(other), std::string::npos);
+
+  std::wstring zip = root / L"smaller.zip";
+  ASSERT_TRUE(write_bytes(zip, smaller));
+  job_parameters extraction = extract_job(zip.c_str(), staging.c_str());
+  ASSERT_TRUE(powershell(k_extract_script, &extraction));
+  EXPECT_EQ(read_bytes(join(staging, L"a.txt")), data);
+  EXPECT_FALSE(file_exists(join(staging, L"b.txt")));
 }

@@ -41,6 +41,9 @@ struct busy_folder {
   std::wstring path;
 };
 
+// Makes the file read-only (Windows: its attribute; Linux: mode 0444): 1 on success.
+bool set_read_only(const std::wstring& path);
+
 // Names of the entries of a folder, "." and ".." left out.
 std::vector<std::wstring> folder_names(const std::wstring& folder);
 

@@ -84,6 +84,8 @@ void busy_folder::release() {
   held = false;
 }
 
+bool set_read_only(const std::wstring& path) { return chmod(to_utf8(path).c_str(), 0444) == 0; }
+
 std::vector<std::wstring> folder_names(const std::wstring& folder) {
   std::vector<std::wstring> names;
   if (DIR* dir = opendir(to_utf8(folder).c_str())) {

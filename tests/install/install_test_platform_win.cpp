@@ -65,6 +65,8 @@ void busy_folder::release() {
   held = false;
 }
 
+bool set_read_only(const std::wstring& path) { return SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0; }
+
 std::vector<std::wstring> folder_names(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;
