@@ -36,6 +36,20 @@ void set_indeterminate_progress() {
   if (g_window != nullptr) invalidate_window(g_window);
 }
 
+void set_download_progress(const wchar_t* file, uint64_t total) {
+  size_t units = wcslen(file);
+  if (units >= PATH_UNITS) units = PATH_UNITS - 1;
+  wmemcpy(g_progress_file, file, units);
+  g_progress_file[units] = L'\0';
+  g_progress_total = total;
+  g_progress_mode.exchange(PROGRESS_DOWNLOAD);
+  if (g_window != nullptr) invalidate_window(g_window);
+}
+
+void post_ready() {
+  if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
+}
+
 void set_verify_progress(int32_t done, int32_t total) {
   if (total < 0) total = 0;
   if (done < 0) done = 0;

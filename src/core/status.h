@@ -40,6 +40,11 @@ void set_status(const wchar_t* text);
 // Posts a heap copy of the text; WM_LAUNCHER_ERROR texts are journalled here.
 void post_text(unsigned message, const wchar_t* text);
 void set_indeterminate_progress();
+// Download progress: the window measures the growing file against total. The file and total
+// are stored before the mode that publishes them.
+void set_download_progress(const wchar_t* file, uint64_t total);
+// The worker's last word: posts WM_LAUNCHER_READY to the window.
+void post_ready();
 // Negative figures are stored as 0.
 void set_verify_progress(int32_t done, int32_t total);
 

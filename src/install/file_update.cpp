@@ -291,10 +291,7 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run) {
   run->file = os_create_file(s_files_zip);
   if (run->file == nullptr) return L"fichier des entrees impossible a creer";
 
-  copy_text(g_progress_file, PATH_UNITS, s_files_zip);
-  g_progress_total = run->written_bytes;
-  g_progress_mode.exchange(PROGRESS_DOWNLOAD);
-  if (g_window != nullptr) invalidate_window(g_window);
+  set_download_progress(s_files_zip, run->written_bytes);
   span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run, run->header);
   range_sink sink = {take_span_bytes, &copy};
   int fetched = 1;

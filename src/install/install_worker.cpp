@@ -83,7 +83,7 @@ int ready_ending(const wchar_t* text, int update_mark) {
   if (update_mark && s_manifest.sequence != 0) write_sequence_mark(s_manifest.sequence);
   set_status(text);
   crash_point("after-status-ready");
-  if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
+  post_ready();
   return 1;
 }
 
@@ -163,10 +163,7 @@ int light_update() {
 // the ending (0).
 int download_and_extract(int package_reusable) {
   if (!package_reusable) {
-    copy_text(g_progress_file, PATH_UNITS, s_package);
-    g_progress_total = s_manifest.package_size;
-    g_progress_mode.exchange(PROGRESS_DOWNLOAD);
-    if (g_window != nullptr) invalidate_window(g_window);
+    set_download_progress(s_package, s_manifest.package_size);
     set_status(L"Telechargement automatique du client complet (premier lancement)...");
     crash_point("after-status-download");
     // Never more than the signed manifest announces.

@@ -28,6 +28,10 @@ constexpr area k_add_account{786, 307, 1065, 352};
 constexpr area k_play_account{1012, 93, 1039, 134};
 constexpr area k_remove_account{1044, 93, 1071, 134};
 constexpr area k_account_row{786, 93, 1043, 134};
+// The progress band across the window under the picture (right and bottom exclusive): its
+// background, the bar along its top edge and its centred text.
+constexpr int PROGRESS_LEFT = 76, PROGRESS_TOP = 401, PROGRESS_RIGHT = 1106, PROGRESS_BOTTOM = 439;
+constexpr int PROGRESS_BAR_HEIGHT = 4;
 
 void append_percent_figures(text_builder* text, uint64_t percent) {
   builder_append_uint(text, percent, 1);
@@ -115,8 +119,8 @@ void paint_launcher(canvas* target, int32_t progress_mode) {
   fill_rect_rgb(target, 0, 33, 76, 141, 0x373737);
   fill_rect_rgb(target, 776, 53, 1076, 367, 0x111211);
   fill_rect_rgb(target, 776, 93, 1076, 307, 0x171817);
-  fill_rect_rgb(target, 76, 401, 1106, 439, 0x1F2484);
-  fill_rect_rgb(target, 76, 439, 1106, 676, 0x101110);
+  fill_rect_rgb(target, PROGRESS_LEFT, PROGRESS_TOP, PROGRESS_RIGHT, PROGRESS_BOTTOM, 0x1F2484);
+  fill_rect_rgb(target, 76, PROGRESS_BOTTOM, 1106, 676, 0x101110);
 
   draw_left_text(target, L"Vorna380 Launcher", 32, 0, 260, 33, UI_FONT_DETAIL);
   draw_center_text(target, L"-", 1026, 0, 1062, 33, UI_FONT_STATUS, 0xEBEBEB);
@@ -141,9 +145,11 @@ void paint_launcher(canvas* target, int32_t progress_mode) {
   compute_progress_view(progress_mode, &progress);
   if (progress.width > 0) {
     uint32_t width = progress.width < PROGRESS_BAR_WIDTH ? progress.width : PROGRESS_BAR_WIDTH;
-    fill_rect_rgb(target, 76, 401, 76 + static_cast<int>(width), 405, 0x4D64E2);
+    fill_rect_rgb(target, PROGRESS_LEFT, PROGRESS_TOP, PROGRESS_LEFT + static_cast<int>(width),
+                  PROGRESS_TOP + PROGRESS_BAR_HEIGHT, 0x4D64E2);
   }
-  draw_center_text(target, progress.text, 76, 401, 1106, 439, UI_FONT_STATUS, WHITE);
+  draw_center_text(target, progress.text, PROGRESS_LEFT, PROGRESS_TOP, PROGRESS_RIGHT, PROGRESS_BOTTOM, UI_FONT_STATUS,
+                   WHITE);
 
   draw_center_text(target, L"Version", 170, 451, 336, 475, UI_FONT_DETAIL, WHITE);
   draw_center_text(target, L"Vorna 3.80", 170, 476, 336, 500, UI_FONT_STATUS, WHITE);

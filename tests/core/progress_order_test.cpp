@@ -92,7 +92,27 @@ race_result race_leaving_verify() {
               [] { return g_verify_progress_done.load() == 0; },
               [] { return g_progress_mode.load() == PROGRESS_INDETERMINATE; });
 }
+
+// From indeterminate with other figures, set_download_progress: once PROGRESS_DOWNLOAD shows,
+// the file and the total must be the new ones.
+race_result race_entering_download() {
+  return race(
+      [] {
+        set_indeterminate_progress();
+        g_progress_total = 1;
+        g_progress_file[0] = L'\0';
+      },
+      [] { set_download_progress(L"package.zip", 4096); }, [] { return g_progress_mode.load() == PROGRESS_DOWNLOAD; },
+      [] { return g_progress_total == 4096 && g_progress_file[0] == L'p'; });
+}
 }  // namespace
+
+TEST(ProgressOrder, DownloadModeIsPublishedAfterItsFileAndTotal) {
+  g_window = nullptr;
+  race_result result = race_entering_download();
+  set_indeterminate_progress();
+  EXPECT_EQ(result.torn, 0) << "of " << result.rounds << " rounds";
+}
 
 TEST(ProgressOrder, VerifyModeIsPublishedAfterItsCounters) {
   g_window = nullptr;

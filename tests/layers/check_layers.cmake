@@ -3,8 +3,9 @@
 # folder. From the bottom: core; trust; integrity and transfer (side by side, neither sees the
 # other); install; accounts; ui; startup on top. A folder's platform.h is its own; a *_win.h or
 # *_posix.h header serves only files of the same platform. Portable files (no _win / _posix suffix) include only
-# standard C++ headers. The script first checks that it refuses a few known-bad arrows, so a
-# rule that stopped working fails too.
+# standard C++ headers. Below the window (trust to install), no file names the window or the
+# progress globals: workers report through core's status channel. The script first checks that
+# it refuses a few known-bad arrows and names, so a rule that stopped working fails too.
 cmake_minimum_required(VERSION 3.25)
 set(layer_core 0)
 set(layer_trust 1)
@@ -61,9 +62,30 @@ foreach(bad IN ITEMS "core/paths.cpp|ui/window.h|0" "trust/digest.cpp|integrity/
   endif()
 endforeach()
 
+# Sets <out> to the reason why <file> may not hold the text of a source line, or to "".
+function(name_refusal out file line)
+  set(${out} "" PARENT_SCOPE)
+  string(REGEX MATCH "^[^/]+" from "${file}")
+  if(from MATCHES "^(trust|integrity|transfer|install)$" AND line MATCHES "(^|[^A-Za-z0-9_])(g_window|g_progress_[a-z_]+)")
+    set(${out} "names ${CMAKE_MATCH_2}: report through core/status.h" PARENT_SCOPE)
+  endif()
+endfunction()
+name_refusal(reason "install/file_update.cpp" "  g_progress_total = 1;")
+if(reason STREQUAL "")
+  message(FATAL_ERROR "the layer check lets install name g_progress_total")
+endif()
+
 file(GLOB_RECURSE sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*.cpp" "${SOURCE_DIR}/*.h")
 set(failures 0)
 foreach(file IN LISTS sources)
+  file(STRINGS "${SOURCE_DIR}/${file}" named REGEX "g_window|g_progress_")
+  foreach(line IN LISTS named)
+    name_refusal(reason "${file}" "${line}")
+    if(NOT reason STREQUAL "")
+      message(SEND_ERROR "${file}: ${reason}")
+      math(EXPR failures "${failures} + 1")
+    endif()
+  endforeach()
   file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
   foreach(line IN LISTS lines)
     string(REGEX MATCH "[<\"]([^>\"]+)[>\"]" _ "${line}")
