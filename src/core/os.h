@@ -37,11 +37,10 @@ struct os_failure {
 };
 
 // Replaces the file at path with the bytes so that a crash leaves either the old file or the
-// new one whole: the bytes go to temporary (same folder), are flushed, and the temporary is
-// moved over path, written through (the folder synced on Linux). On failure the temporary is
-// removed, path is left as it was and *failure (when given) says why.
-int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
-                    os_failure* failure);
+// new one whole: the bytes go to the temporary path + ".tmp" beside it, are flushed, and the
+// temporary is moved over path, written through (the folder synced on Linux). On failure the
+// temporary is removed, path is left as it was and *failure (when given) says why.
+int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_failure* failure);
 // Moves the finished file source over destination, replacing it, the same way: source's
 // content reaches the disk before its new name does. Source stays where it was on failure.
 int os_move_over(const wchar_t* source, const wchar_t* destination);

@@ -162,12 +162,14 @@ int rename_over(const char* from, const char* to, os_failure* failure) {
 }
 }  // namespace
 
-int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
-                    os_failure* failure) {
+int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_failure* failure) {
   utf8_path target(path);
-  utf8_path scratch(temporary);
-  if (!target.ok() || !scratch.ok()) return fail(failure, OS_REPLACE_CREATE, EINVAL);
-  int fd = open(scratch.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (!target.ok()) return fail(failure, OS_REPLACE_CREATE, EINVAL);
+  char scratch[PATH_MAX];
+  if (snprintf(scratch, sizeof scratch, "%s.tmp", target.text) >= static_cast<int>(sizeof scratch)) {
+    return fail(failure, OS_REPLACE_CREATE, ENAMETOOLONG);
+  }
+  int fd = open(scratch, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return fail(failure, OS_REPLACE_CREATE, errno);
   errno = 0;
   const char* text = static_cast<const char*>(bytes);
@@ -178,10 +180,10 @@ int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* b
   int error = errno;
   written = close(fd) == 0 && written;
   if (!written) {
-    unlink(scratch.text);
+    unlink(scratch);
     return fail(failure, OS_REPLACE_WRITE, error);
   }
-  return rename_over(scratch.text, target.text, failure);
+  return rename_over(scratch, target.text, failure);
 }
 
 int os_move_over(const wchar_t* source, const wchar_t* destination) {

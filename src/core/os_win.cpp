@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cwchar>
 
 #include "core/crash_point.h"
 #include "core/os.h"
@@ -81,11 +82,26 @@ int fail(os_failure* failure, int stage, DWORD error) {
 bool move_over(const wchar_t* source, const wchar_t* destination) {
   return MoveFileExW(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+int replace_through(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
+                    os_failure* failure);
 }  // namespace
 
-int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
-                    os_failure* failure) {
+int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_failure* failure) {
   if (count > MAXDWORD) return fail(failure, OS_REPLACE_WRITE, ERROR_INVALID_PARAMETER);
+  size_t length = wcslen(path);
+  wchar_t* temporary = static_cast<wchar_t*>(malloc((length + 5) * sizeof(wchar_t)));
+  if (temporary == nullptr) return fail(failure, OS_REPLACE_CREATE, ERROR_NOT_ENOUGH_MEMORY);
+  wmemcpy(temporary, path, length);
+  wmemcpy(temporary + length, L".tmp", 5);
+  int replaced = replace_through(path, temporary, bytes, count, failure);
+  free(temporary);
+  return replaced;
+}
+
+namespace {
+int replace_through(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
+                    os_failure* failure) {
   HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return fail(failure, OS_REPLACE_CREATE, GetLastError());
   DWORD written = 0;
@@ -114,6 +130,7 @@ int os_replace_file(const wchar_t* path, const wchar_t* temporary, const void* b
   }
   return 1;
 }
+}  // namespace
 
 int os_move_over(const wchar_t* source, const wchar_t* destination) { return move_over(source, destination); }
 

@@ -13,12 +13,6 @@
 #include "install/processes.h"
 
 namespace {
-constexpr size_t MARKER_BYTES = 256;
-
-// The rollback path of the activation under way. Activation runs on the install worker only,
-// one at a time; a path buffer is too large for a worker's stack.
-wchar_t s_rollback[PATH_UNITS];
-
 // "<text before>(<label> <code>)<text after>" into the failure buffer.
 void format_failure(wchar_t* failure, const wchar_t* before, uint32_t code, const wchar_t* after) {
   text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
@@ -32,11 +26,9 @@ void append_hex8(text_builder* text, uint32_t value) {
   for (int shift = 28; shift >= 0; shift -= 4) builder_append_char(text, digits[(value >> shift) & 0xF]);
 }
 
-int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback, int shares_files) {
-  uint32_t activation_error = 0;
-  uint32_t restore_error = 0;
-  rollback[0] = L'\0';
-
+// Before the swap: the staging folder is still there, the client's programs are closed, and
+// the old client (if any) is moved aside into rollback. 1 to go on; 0 with the failure text.
+int move_old_client_aside(const wchar_t* staging, wchar_t* failure, wchar_t* rollback) {
   int is_folder = 0;
   uint32_t error = 0;
   if (!examine_entry(staging, &is_folder, &error) || !is_folder) {
@@ -51,29 +43,55 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback, int sh
   close_client_processes();
 
   if (!examine_entry(g_client, &is_folder, &error)) {
-    if (!error_means_missing(error)) {
-      log_windows_error(L"Controle du client actif impossible", error);
-      format_failure(failure, L"Impossible de controler l'ancien client ", error, L".");
-      return 0;
-    }
-  } else if (!is_folder) {
+    if (error_means_missing(error)) return 1;
+    log_windows_error(L"Controle du client actif impossible", error);
+    format_failure(failure, L"Impossible de controler l'ancien client ", error, L".");
+    return 0;
+  }
+  if (!is_folder) {
     write_log(L"Le chemin Client actif existe mais n'est pas un dossier.");
     copy_text(failure, FAILURE_TEXT_UNITS, L"Le chemin du client actif est invalide. Aucun fichier n'a ete remplace.");
     return 0;
-  } else {
-    wchar_t name[ROLLBACK_NAME_UNITS];
-    rollback_name(os_system_time_1601(), own_process_id(), name);
-    join_path(rollback, g_root, name);
-    if (!move_directory_with_retry(g_client, rollback, L"Mise en securite de l'ancien client impossible",
-                                   &activation_error)) {
-      rollback[0] = L'\0';
-      format_failure(failure, L"Activation bloquee par l'ancien client ", activation_error,
-                     L". Le client valide est conserve pour une nouvelle tentative.");
-      return 0;
-    }
-    crash_point("between-activation-moves");
   }
+  wchar_t name[ROLLBACK_NAME_UNITS];
+  rollback_name(os_system_time_1601(), own_process_id(), name);
+  join_path(rollback, g_root, name);
+  uint32_t activation_error = 0;
+  if (!move_directory_with_retry(g_client, rollback, L"Mise en securite de l'ancien client impossible",
+                                 &activation_error)) {
+    rollback[0] = L'\0';
+    format_failure(failure, L"Activation bloquee par l'ancien client ", activation_error,
+                   L". Le client valide est conserve pour une nouvelle tentative.");
+    return 0;
+  }
+  crash_point("between-activation-moves");
+  return 1;
+}
 
+// The swap failed after the old client went aside: it is moved back, or named in the journal.
+int restore_old_client(wchar_t* failure, wchar_t* rollback, uint32_t activation_error) {
+  uint32_t restore_error = 0;
+  if (move_directory_with_retry(rollback, g_client, L"Restauration de l'ancien client impossible", &restore_error)) {
+    rollback[0] = L'\0';
+    format_failure(failure, L"Activation interrompue ", activation_error,
+                   L". L'ancien client a ete restaure et le client valide est conserve.");
+    return 0;
+  }
+  // The text sends the player to the journal: the old client's only copy is named here.
+  write_log_with_path(L"Dossier de secours de l'ancien client: ", rollback);
+  text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
+  builder_append(&text, L"Activation interrompue (erreur ");
+  builder_append_uint(&text, activation_error, 1);
+  builder_append(&text, L") et restauration bloquee (erreur ");
+  builder_append_uint(&text, restore_error, 1);
+  builder_append(&text, L"). Le dossier de secours est conserve dans le journal.");
+  return 0;
+}
+
+int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback, int shares_files) {
+  rollback[0] = L'\0';
+  if (!move_old_client_aside(staging, failure, rollback)) return 0;
+  uint32_t activation_error = 0;
   if (move_directory_with_retry(staging, g_client, L"Activation du nouveau client impossible", &activation_error)) {
     crash_point("after-activation-move");
     if (rollback[0] != L'\0' && shares_files) {
@@ -91,21 +109,7 @@ int activate(const wchar_t* staging, wchar_t* failure, wchar_t* rollback, int sh
                    L". Le client valide est conserve pour une nouvelle tentative.");
     return 0;
   }
-  if (move_directory_with_retry(rollback, g_client, L"Restauration de l'ancien client impossible", &restore_error)) {
-    rollback[0] = L'\0';
-    format_failure(failure, L"Activation interrompue ", activation_error,
-                   L". L'ancien client a ete restaure et le client valide est conserve.");
-    return 0;
-  }
-  // The text sends the player to the journal: the old client's only copy is named here.
-  write_log_with_path(L"Dossier de secours de l'ancien client: ", rollback);
-  text_builder text = start_text(failure, FAILURE_TEXT_UNITS);
-  builder_append(&text, L"Activation interrompue (erreur ");
-  builder_append_uint(&text, activation_error, 1);
-  builder_append(&text, L") et restauration bloquee (erreur ");
-  builder_append_uint(&text, restore_error, 1);
-  builder_append(&text, L"). Le dossier de secours est conserve dans le journal.");
-  return 0;
+  return restore_old_client(failure, rollback, activation_error);
 }
 }  // namespace
 
@@ -113,7 +117,15 @@ int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_
   set_status(L"Installation de la release validee...");
   crash_point("after-status-activation");
   failure[0] = L'\0';
-  return activate(staging, failure, s_rollback, shares_files);
+  // The rollback path, on the heap: a path buffer is too large for the worker's stack.
+  wchar_t* rollback = static_cast<wchar_t*>(malloc(PATH_UNITS * sizeof(wchar_t)));
+  if (rollback == nullptr) {
+    copy_text(failure, FAILURE_TEXT_UNITS, L"Memoire insuffisante pour l'activation. Aucun fichier n'a ete remplace.");
+    return 0;
+  }
+  int activated = activate(staging, failure, rollback, shares_files);
+  free(rollback);
+  return activated;
 }
 
 int move_directory_with_retry(const wchar_t* source, const wchar_t* destination, const wchar_t* label,
@@ -140,45 +152,4 @@ void rollback_name(uint64_t system_time, uint32_t process_id, wchar_t name[ROLLB
   append_hex8(&text, static_cast<uint32_t>(system_time));
   builder_append_char(&text, L'.');
   builder_append_uint(&text, process_id, 1);
-}
-
-namespace {
-// The marker's paths; install worker only, like the activation.
-wchar_t s_marker[PATH_UNITS];
-wchar_t s_marker_temporary[PATH_UNITS];
-}  // namespace
-
-int release_marker_holds(const wchar_t* version) {
-  join_path(s_marker, g_root, L"installed-release.txt");
-  char bytes[MARKER_BYTES];
-  size_t count = wide_to_utf8(version, wcslen(version), bytes, MARKER_BYTES - 1);
-  uint32_t length = 0;
-  char* text = read_file(s_marker, MARKER_BYTES, &length);
-  int holds = text != nullptr && count != 0 && length == count && memcmp(text, bytes, count) == 0;
-  free(text);
-  return holds;
-}
-
-void write_release_marker(const wchar_t* version) {
-  wchar_t* path = s_marker;
-  wchar_t* temporary = s_marker_temporary;
-  join_path(path, g_root, L"installed-release.txt");
-  join_path(temporary, g_root, L"installed-release.txt.tmp");
-  char bytes[MARKER_BYTES];
-  size_t count = wide_to_utf8(version, wcslen(version), bytes, MARKER_BYTES - 1);
-  if (count == 0) {
-    log_windows_error(L"Conversion de la version installee impossible", conversion_error());
-  } else {
-    // Written beside the marker and moved over it: a crash leaves the old marker or the new.
-    os_failure failure = {};
-    if (os_replace_file(path, temporary, bytes, count, &failure)) return;
-    if (failure.stage == OS_REPLACE_WRITE && failure.error == 0) {
-      write_log(L"Ecriture incomplete du marqueur de version.");
-    } else if (failure.stage == OS_REPLACE_WRITE) {
-      log_windows_error(L"Ecriture du marqueur de version impossible", failure.error);
-    } else {
-      log_windows_error(L"Creation du marqueur de version impossible", failure.error);
-    }
-  }
-  write_log(L"Avertissement: le client est active mais le marqueur de version n'a pas pu etre ecrit.");
 }

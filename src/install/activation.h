@@ -1,10 +1,10 @@
-// Activation of a verified staging folder as the active client, with rollback, and the
-// release marker written after it.
+// Activation of a verified staging folder as the active client, with rollback.
 #pragma once
 
 #include <cstdint>
 
 #include "core/paths.h"
+#include "install/release_marks.h"
 
 constexpr size_t FAILURE_TEXT_UNITS = 1024;
 constexpr uint32_t MOVE_ATTEMPTS = 24;
@@ -19,12 +19,6 @@ constexpr size_t ROLLBACK_NAME_UNITS = 128;
 // the update by the file, so its unchanged files are hard links to the old client's, and the
 // rollback folder is no copy of its own (the journal says so).
 int activate_staged_client(const wchar_t* staging, wchar_t failure[FAILURE_TEXT_UNITS], int shares_files = 0);
-
-// Writes the version, in UTF-8 without line end, into "installed-release.txt" in g_root,
-// through a temporary file moved over it. Failures only write journal lines.
-void write_release_marker(const wchar_t* version);
-// 1 when "installed-release.txt" in g_root holds exactly that version, as written above.
-int release_marker_holds(const wchar_t* version);
 
 // Renames source to destination, never replacing an existing destination, retrying up to 24
 // times, 250 ms apart, while the error means the entry is busy or locked. 1 with *error 0 on

@@ -28,14 +28,16 @@ namespace {
 constexpr size_t LINE_UNITS = 512;
 constexpr size_t URL_UNITS = 2048;
 
-// Paths of one run; the worker runs once at a time and its stack is too small for them.
-wchar_t s_list_copy[PATH_UNITS];
-wchar_t s_files_zip[PATH_UNITS];
-wchar_t s_from[PATH_UNITS];
-wchar_t s_to[PATH_UNITS];
-wchar_t s_relative[PATH_UNITS];
-wchar_t s_folder[PATH_UNITS];
-wchar_t s_made[PATH_UNITS];
+// The paths of one update, on the heap: the worker's stack is too small for them.
+struct update_paths {
+  wchar_t list_copy[PATH_UNITS];  // the release's list, when fetched
+  wchar_t files_zip[PATH_UNITS];  // the smaller zip of the fetched entries
+  wchar_t from[PATH_UNITS];
+  wchar_t to[PATH_UNITS];
+  wchar_t relative[PATH_UNITS];
+  wchar_t folder[PATH_UNITS];
+  wchar_t made[PATH_UNITS];  // the folder made last in staging
+};
 
 int give_up(const wchar_t* why) {
   wchar_t line[LINE_UNITS];
@@ -74,6 +76,7 @@ struct run_state {
   unsigned char* written_directory = nullptr;
   os_file* file = nullptr;
   range_connection* connection = nullptr;  // shared by every range request of the run
+  update_paths* paths = nullptr;           // freed by update_by_file
 };
 
 void release_run(run_state* run) {
@@ -99,19 +102,19 @@ void release_run(run_state* run) {
 
 // The list of the release: the active client's when the light update already put it there,
 // else the one the release server publishes beside the package.
-char* release_list(const release_manifest* manifest, uint32_t* length) {
-  join_path(s_from, g_client, L"client-integrity.sha256");
-  char* text = read_checked_list_file(s_from, manifest->integrity_sha256, length);
+char* release_list(const release_manifest* manifest, update_paths* paths, uint32_t* length) {
+  join_path(paths->from, g_client, L"client-integrity.sha256");
+  char* text = read_checked_list_file(paths->from, manifest->integrity_sha256, length);
   if (text != nullptr) return text;
   wchar_t url[URL_UNITS];
   text_builder builder = start_text(url, URL_UNITS);
   builder_append(&builder, VORNA380_RELEASE_ORIGIN);
   builder_append(&builder, L"dl/client-integrity.sha256");
-  job_parameters download = download_job(url, s_list_copy, INTEGRITY_LIST_LIMIT);
+  job_parameters download = download_job(url, paths->list_copy, INTEGRITY_LIST_LIMIT);
   if (powershell(k_download_script, &download)) {
-    text = read_checked_list_file(s_list_copy, manifest->integrity_sha256, length);
+    text = read_checked_list_file(paths->list_copy, manifest->integrity_sha256, length);
   }
-  os_delete_file(s_list_copy);
+  os_delete_file(paths->list_copy);
   return text;
 }
 
@@ -288,10 +291,10 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run) {
   size_t range_count =
       zip_plan_ranges(spans, run->chosen_count, FILE_UPDATE_GAP_BYTES, FILE_UPDATE_RANGES, run->ranges);
   free(spans);
-  run->file = os_create_file(s_files_zip);
+  run->file = os_create_file(run->paths->files_zip);
   if (run->file == nullptr) return L"fichier des entrees impossible a creer";
 
-  set_download_progress(s_files_zip, run->written_bytes);
+  set_download_progress(run->paths->files_zip, run->written_bytes);
   span_copy copy = start_span_copy(run->chosen, run->spans, run->chosen_count, write_to_file, run, run->header);
   range_sink sink = {take_span_bytes, &copy};
   int fetched = 1;
@@ -317,33 +320,37 @@ const wchar_t* fetch_entries(const release_manifest* manifest, run_state* run) {
 }
 
 // Makes the folder holding path (the last one made is remembered).
-int make_parent(const wchar_t* path) {
+int make_parent(update_paths* paths, const wchar_t* path) {
   size_t folder = folder_part_length(path);
   if (folder == 0 || folder >= PATH_UNITS) return 1;
-  wmemcpy(s_folder, path, folder);
-  s_folder[folder] = L'\0';
-  if (wcscmp(s_folder, s_made) == 0) return 1;
-  if (!ensure_directory(s_folder)) return 0;
-  copy_text(s_made, PATH_UNITS, s_folder);
+  wmemcpy(paths->folder, path, folder);
+  paths->folder[folder] = L'\0';
+  if (wcscmp(paths->folder, paths->made) == 0) return 1;
+  if (!ensure_directory(paths->folder)) return 0;
+  copy_text(paths->made, PATH_UNITS, paths->folder);
   return 1;
 }
 
 // Hard-links every matching listed file of the active client into staging, beside the
 // extracted ones, and writes the checked list.
 const wchar_t* join_matching_files(const run_state* run, const wchar_t* staging) {
-  s_made[0] = L'\0';
+  update_paths* paths = run->paths;
+  paths->made[0] = L'\0';
   for (size_t i = 0; i < run->entry_count; ++i) {
     if (!run->matches[i]) continue;
     wchar_t listed[DIGEST_TEXT_UNITS];
-    if (!parse_list_entry(run->entries[i].line, run->entries[i].length, listed, s_relative)) return L"liste refusee";
-    to_native_separators(s_relative);
-    join_path(s_from, g_client, s_relative);
-    join_path(s_to, staging, s_relative);
-    if (!make_parent(s_to) || !os_hard_link(s_from, s_to)) return L"lien vers le client installe impossible";
+    if (!parse_list_entry(run->entries[i].line, run->entries[i].length, listed, paths->relative)) {
+      return L"liste refusee";
+    }
+    to_native_separators(paths->relative);
+    join_path(paths->from, g_client, paths->relative);
+    join_path(paths->to, staging, paths->relative);
+    if (!make_parent(paths, paths->to) || !os_hard_link(paths->from, paths->to)) {
+      return L"lien vers le client installe impossible";
+    }
   }
-  join_path(s_to, staging, L"client-integrity.sha256");
-  join_path(s_from, staging, L"client-integrity.sha256.tmp");
-  if (!os_replace_file(s_to, s_from, run->list, run->list_length, nullptr)) return L"liste impossible a ecrire";
+  join_path(paths->to, staging, L"client-integrity.sha256");
+  if (!os_replace_file(paths->to, run->list, run->list_length, nullptr)) return L"liste impossible a ecrire";
   return nullptr;
 }
 
@@ -351,7 +358,7 @@ const wchar_t* join_matching_files(const run_state* run, const wchar_t* staging)
 const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* staging, const file_identities* known,
                              run_state* run) {
   set_status(L"Comparaison du client installe avec la release officielle...");
-  run->list = release_list(manifest, &run->list_length);
+  run->list = release_list(manifest, run->paths, &run->list_length);
   if (run->list == nullptr) return L"liste de la release indisponible";
   int malformed = 0;
   run->entries = split_list(run->list, &run->entry_count, &malformed);
@@ -384,21 +391,25 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   // The extraction empties the staging folder; a stale one is set aside first, since on
   // Windows its links to files a running game holds open cannot be deleted in place.
   if (!set_aside_staging(staging)) return L"ancien dossier Client.new impossible a ecarter";
-  job_parameters extraction = extract_job(s_files_zip, staging);
+  job_parameters extraction = extract_job(run->paths->files_zip, staging);
   int extracted = powershell(k_extract_script, &extraction);
-  os_delete_file(s_files_zip);
+  os_delete_file(run->paths->files_zip);
   if (!extracted) return L"extraction des fichiers telecharges impossible";
   return join_matching_files(run, staging);
 }
 }  // namespace
 
 int update_by_file(const release_manifest* manifest, const wchar_t* staging, const file_identities* known) {
-  join_path(s_list_copy, g_root, L"Vorna380.files.list");
-  join_path(s_files_zip, g_root, L"Vorna380.files.zip");
   run_state run;
+  run.paths = static_cast<update_paths*>(malloc(sizeof(update_paths)));
+  if (run.paths == nullptr) return give_up(L"memoire insuffisante");
+  join_path(run.paths->list_copy, g_root, L"Vorna380.files.list");
+  join_path(run.paths->files_zip, g_root, L"Vorna380.files.zip");
   const wchar_t* why = build_staging(manifest, staging, known, &run);
+  update_paths* paths = run.paths;
   release_run(&run);  // the smaller zip is closed before it is deleted
-  os_delete_file(s_files_zip);
+  os_delete_file(paths->files_zip);
+  free(paths);
   if (why == nullptr) {
     // The programs of the active client share the linked files: they are closed before the
     // last check, so that none of them writes into a file after it was judged.

@@ -14,22 +14,24 @@ TEST(OsReplaceFile, ReplacesWholeOrLeavesTheOldFileAndNoTemporary) {
   std::wstring temporary = dir / L"mark.txt.tmp";
   ASSERT_TRUE(write_bytes(target, "old"));
   os_failure failure = {};
-  ASSERT_TRUE(os_replace_file(target.c_str(), temporary.c_str(), "new", 3, &failure));
+  ASSERT_TRUE(os_replace_file(target.c_str(), "new", 3, &failure));
   EXPECT_EQ(read_bytes(target), "new");
   EXPECT_FALSE(file_exists(temporary));
 
   // A folder in the way: the move fails and nothing else changes.
   std::wstring folder = dir / L"folder";
   ASSERT_TRUE(make_dirs(join(folder, L"inside")));
-  EXPECT_FALSE(os_replace_file(folder.c_str(), temporary.c_str(), "x", 1, &failure));
+  EXPECT_FALSE(os_replace_file(folder.c_str(), "x", 1, &failure));
   EXPECT_EQ(failure.stage, OS_REPLACE_MOVE);
   EXPECT_NE(failure.error, 0u);
   EXPECT_TRUE(file_exists(join(folder, L"inside")));
   EXPECT_FALSE(file_exists(temporary));
 
+  EXPECT_FALSE(file_exists(folder + L".tmp"));
+
   // No folder for the temporary: nothing was made.
-  std::wstring nowhere = dir / L"missing/mark.txt.tmp";
-  EXPECT_FALSE(os_replace_file(target.c_str(), nowhere.c_str(), "x", 1, &failure));
+  std::wstring nowhere = dir / L"missing/mark.txt";
+  EXPECT_FALSE(os_replace_file(nowhere.c_str(), "x", 1, &failure));
   EXPECT_EQ(failure.stage, OS_REPLACE_CREATE);
   EXPECT_EQ(read_bytes(target), "new");
 }
