@@ -1,3 +1,9 @@
+// The update and repair by the file, in the order build_staging runs it:
+//   release_list, compare_listed_files    the release's list and which files already match
+//   read_package_directory, choose_entries   the package's directory by range, the entries to fetch
+//   room_for_entries, fetch_entries       the disk rule, then the spans into "Vorna380.files.zip"
+//   extraction, join_matching_files       the entries into "Client.new", matching files linked in
+//   update_by_file                        the programs closed, the last check, or a clean give-up
 #include "install/file_update.h"
 #include "install/span_copy.h"
 

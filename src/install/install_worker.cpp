@@ -1,3 +1,9 @@
+// The install worker's one run, top to bottom:
+//   load_manifest, check_release_order      the signed manifest, its expiry and sequence
+//   active_client_ready                     the client valid as it is, or after the light update
+//   stage_client                            a staged client, the update by the file (file_update.cpp),
+//     keep_package_if_valid, full_path      or the package, downloaded or kept, extracted and checked
+//   activate_and_finish                     the swap (activation.cpp), the marks, the package deleted
 #include "install/install_worker.h"
 
 #include <cstdio>

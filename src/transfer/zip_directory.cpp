@@ -1,3 +1,8 @@
+// A zip read from its end and a smaller zip written of some of its entries:
+//   zip_locate_directory       the end record and zip64 end record in the archive's tail
+//   zip_read_directory         each central record checked (read_entry, valid_name, zip64 fields)
+//   zip_plan_ranges            entry spans merged into few range requests
+//   zip_write_own_local_header, zip_write_directory   the smaller zip's headers, from own fields
 #include "transfer/zip_directory.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
-#include "core/window_posix.h"
+#include "core/window_channel_posix.h"
 #include "ui/gtk_posix.h"
 #include "ui/graphics_posix.h"
 #include "ui/layout.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "core_test_platform.h"
-#include "core/window_posix.h"
+#include "core/window_channel_posix.h"
 #include "support/test_support.h"
 
 shared_file_holder::shared_file_holder(const std::wstring& path) {
