@@ -337,24 +337,51 @@ int make_parent(update_paths* paths, const wchar_t* path) {
   return 1;
 }
 
+// A link changes its file's change time (and USN): the identity found matching carries over to
+// the link only when the file is, just before the link, still exactly that identity, and, just
+// after it, the same file but for what a link changes. Otherwise the file is hashed again.
+void link_identity(file_hasher* hasher, const update_paths* paths, const wchar_t* staging, file_identity* identity) {
+  file_identity before = {};
+  file_identity after = {};
+  bool unchanged = hasher != nullptr && identify_file_below(hasher, paths->from, wcslen(g_client), &before) &&
+                   same_file_identity(&before, identity);
+  bool linked = unchanged && os_hard_link(paths->from, paths->to);
+  if (linked && identify_file_below(hasher, paths->to, wcslen(staging), &after) &&
+      same_file_but_links(&after, &before)) {
+    *identity = after;
+    return;
+  }
+  identity->taken = 0;
+  if (!linked) os_hard_link(paths->from, paths->to);  // checked by its content instead
+}
+
 // Hard-links every matching listed file of the active client into staging, beside the
 // extracted ones, and writes the checked list.
-const wchar_t* join_matching_files(const run_state* run, const wchar_t* staging) {
+const wchar_t* join_matching_files(run_state* run, const wchar_t* staging) {
   update_paths* paths = run->paths;
   paths->made[0] = L'\0';
-  for (size_t i = 0; i < run->entry_count; ++i) {
+  file_hasher* hasher = create_file_hasher();
+  const wchar_t* why = nullptr;
+  for (size_t i = 0; i < run->entry_count && why == nullptr; ++i) {
     if (!run->matches[i]) continue;
     wchar_t listed[DIGEST_TEXT_UNITS];
     if (!parse_list_entry(run->entries[i].line, run->entries[i].length, listed, paths->relative)) {
-      return L"liste refusee";
+      why = L"liste refusee";
+      break;
     }
     to_native_separators(paths->relative);
     join_path(paths->from, g_client, paths->relative);
     join_path(paths->to, staging, paths->relative);
-    if (!make_parent(paths, paths->to) || !os_hard_link(paths->from, paths->to)) {
-      return L"lien vers le client installe impossible";
+    uint64_t size = 0;
+    if (!make_parent(paths, paths->to)) {
+      why = L"dossier du client mis a jour impossible a creer";
+    } else {
+      link_identity(hasher, paths, staging, &run->identities.items[i]);
+      if (!os_file_size(paths->to, &size)) why = L"lien vers le client installe impossible";
     }
   }
+  free_file_hasher(hasher);
+  if (why != nullptr) return why;
   join_path(paths->to, staging, L"client-integrity.sha256");
   if (!os_replace_file(paths->to, run->list, run->list_length, nullptr)) return L"liste impossible a ecrire";
   return nullptr;
@@ -401,6 +428,10 @@ const wchar_t* build_staging(const release_manifest* manifest, const wchar_t* st
   int extracted = powershell(k_extract_script, &extraction);
   os_delete_file(run->paths->files_zip);
   if (!extracted) return L"extraction des fichiers telecharges impossible";
+  // The programs of the active client could write into the files about to be linked: they are
+  // closed first, so that each link and the last check see the files as they will be activated.
+  set_status(L"Fermeture de l'ancienne version Vorna380 avant activation...");
+  close_client_processes();
   return join_matching_files(run, staging);
 }
 }  // namespace
@@ -417,10 +448,6 @@ int update_by_file(const release_manifest* manifest, const wchar_t* staging, con
   os_delete_file(paths->files_zip);
   free(paths);
   if (why == nullptr) {
-    // The programs of the active client share the linked files: they are closed before the
-    // last check, so that none of them writes into a file after it was judged.
-    set_status(L"Fermeture de l'ancienne version Vorna380 avant activation...");
-    close_client_processes();
     // Each linked file still the very file found matching, unchanged since, is not read
     // again; the extracted files and any other are hashed.
     set_status(L"Verification de tous les fichiers du client mis a jour...");

@@ -16,9 +16,13 @@ int sha256_file(const wchar_t* path, unsigned char digest[DIGEST_BYTES]) {
   return sha256_file_below(path, folder_part_length(path), digest);
 }
 
-int same_file_identity(const file_identity* a, const file_identity* b) {
+int same_file_but_links(const file_identity* a, const file_identity* b) {
   return a->taken && b->taken && a->volume == b->volume && a->file == b->file && a->size == b->size &&
          a->written == b->written;
+}
+
+int same_file_identity(const file_identity* a, const file_identity* b) {
+  return same_file_but_links(a, b) && a->changed == b->changed && a->sequence == b->sequence;
 }
 
 void digest_hex(const unsigned char digest[DIGEST_BYTES], wchar_t text[DIGEST_TEXT_UNITS]) {

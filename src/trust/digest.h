@@ -25,18 +25,31 @@ struct file_hasher;
 file_hasher* create_file_hasher();
 void free_file_hasher(file_hasher* hasher);
 // What shows that a file is still the one that was hashed: the same file of the same volume (a
-// hard link to it is the same file), of the same size, last written at the same moment.
+// hard link to it is the same file), of the same size, last written at the same moment, and
+// with the same last change of any kind, which no writer can put back as it can the write time:
+// Linux the inode's change time; Windows the change time and, where the volume keeps a change
+// journal, the file's last update sequence number (USN).
 struct file_identity {
   uint64_t volume;
   uint64_t file;
   uint64_t size;
   uint64_t written;
-  int taken;  // 0: no identity
+  uint64_t changed;   // change time
+  uint64_t sequence;  // Windows: the USN, 0 without a change journal; Linux: 0
+  int taken;          // 0: no identity
 };
 int same_file_identity(const file_identity* a, const file_identity* b);
+// The same but for the change time and USN, which a new hard link to the file changes too.
+int same_file_but_links(const file_identity* a, const file_identity* b);
+
+// A hash vouches for a file's identity only when the file's time stamps lie further back than
+// this before the hash began: a write in the same tick of a coarse clock (2 s on FAT) could
+// leave them as they were.
+constexpr uint64_t STAMP_GRANULARITY_MS = 2000;
 
 // sha256_file_below with the hasher's hash object and buffer. When identity is not null it
-// gets the identity of the file hashed, read from the open file after its last byte.
+// gets the identity of the file hashed, read from the open file after its last byte; it is not
+// taken (taken 0) when a time stamp lies within STAMP_GRANULARITY_MS of the hash's start.
 int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
                     file_identity* identity = nullptr);
 // The identity of the regular file below the folder, opened as hash_file_below opens it but not

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,18 @@
 namespace {
 // Below this size the kernel's usual read-ahead already covers the whole file.
 constexpr uint64_t SEQUENTIAL_HINT_BYTES = 131072;
+constexpr uint64_t NS_PER_S = 1000000000u;
+
+uint64_t stamp_ns(const timespec& time) {
+  return static_cast<uint64_t>(time.tv_sec) * NS_PER_S + static_cast<uint64_t>(time.tv_nsec);
+}
+
+// The clock the file system stamps files with.
+uint64_t now_ns() {
+  timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return stamp_ns(now);
+}
 }  // namespace
 
 // The folder of the last file hashed stays open: the next file of the same folder (the list
@@ -92,8 +105,9 @@ int identify_open_file(int fd, file_identity* identity) {
   identity->volume = static_cast<uint64_t>(status.st_dev);
   identity->file = static_cast<uint64_t>(status.st_ino);
   identity->size = static_cast<uint64_t>(status.st_size);
-  identity->written =
-      static_cast<uint64_t>(status.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(status.st_mtim.tv_nsec);
+  identity->written = stamp_ns(status.st_mtim);
+  identity->changed = stamp_ns(status.st_ctim);
+  identity->sequence = 0;
   identity->taken = 1;
   return 1;
 }
@@ -112,6 +126,7 @@ int identify_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_
 int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
                     file_identity* identity) {
   if (identity != nullptr) identity->taken = 0;
+  uint64_t started = identity != nullptr ? now_ns() : 0;
   uint64_t size = 0;
   int fd = open_hashed_file(hasher, path, folder_length, &size);
   if (fd < 0) return 0;
@@ -138,6 +153,11 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
     result = ok && EVP_DigestFinal_ex(hasher->context, digest, &length) == 1 && length == DIGEST_BYTES;
   }
   if (result && identity != nullptr) result = identify_open_file(fd, identity);
+  uint64_t granularity = STAMP_GRANULARITY_MS * 1000000u;
+  if (result && identity != nullptr &&
+      (identity->written + granularity > started || identity->changed + granularity > started)) {
+    identity->taken = 0;
+  }
   close(fd);
   return result;
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <bcrypt.h>
+#include <winioctl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -54,14 +55,38 @@ void free_file_hasher(file_hasher* hasher) {
 }
 
 namespace {
+uint64_t file_time(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The file's last update sequence number in its volume's change journal: it only grows, and no
+// writer can set it back. 0 where the volume keeps no journal.
+uint64_t last_usn(HANDLE file) {
+  union {
+    USN_RECORD record;
+    unsigned char bytes[sizeof(USN_RECORD) + MAX_PATH * sizeof(WCHAR)];
+  } data;
+  DWORD returned = 0;
+  if (!DeviceIoControl(file, FSCTL_READ_FILE_USN_DATA, nullptr, 0, &data, sizeof data, &returned, nullptr) ||
+      returned < sizeof(USN_RECORD)) {
+    return 0;
+  }
+  return static_cast<uint64_t>(data.record.Usn);
+}
+
 int identify_open_file(HANDLE file, file_identity* identity) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(file, &information)) return 0;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandle(file, &information) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return 0;
+  }
   identity->volume = information.dwVolumeSerialNumber;
   identity->file = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   identity->size = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-  identity->written = (static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
-                      information.ftLastWriteTime.dwLowDateTime;
+  identity->written = file_time(information.ftLastWriteTime);
+  identity->changed = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+  identity->sequence = last_usn(file);
   identity->taken = 1;
   return 1;
 }
@@ -79,6 +104,8 @@ int identify_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_
 int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_length, unsigned char digest[DIGEST_BYTES],
                     file_identity* identity) {
   if (identity != nullptr) identity->taken = 0;
+  FILETIME start;
+  GetSystemTimeAsFileTime(&start);
   HANDLE file = open_regular_below(path, folder_length, FILE_FLAG_SEQUENTIAL_SCAN, hasher->walk);
   if (file == INVALID_HANDLE_VALUE) return 0;
   if (!hasher->reusable && BCryptCreateHash(sha256_provider(), &hasher->hash, nullptr, 0, nullptr, 0, 0) < 0) {
@@ -100,6 +127,12 @@ int hash_file_below(file_hasher* hasher, const wchar_t* path, size_t folder_leng
     }
   }
   if (ok && identity != nullptr) ok = identify_open_file(file, identity);
+  uint64_t granularity = STAMP_GRANULARITY_MS * 10000u;  // in 100-ns intervals
+  uint64_t started = file_time(start);
+  if (ok && identity != nullptr &&
+      (identity->written + granularity > started || identity->changed + granularity > started)) {
+    identity->taken = 0;
+  }
   CloseHandle(file);
   // Finished on every path, so that the next file starts from an empty hash.
   unsigned char result[DIGEST_BYTES];

@@ -237,12 +237,15 @@ TEST_F(Pool, RandomClientsGiveWhatOneThreadGives) {
 }
 
 // The final check of an update by the file: files hashed by the comparison and hard-linked into
-// the new folder are taken on their identity, but one edited or replaced since is hashed again.
+// the new folder are taken on their identity, but one edited or replaced since is hashed again,
+// also when its last write time was put back.
 TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
-  const std::string names[] = {"kept.bin", "edited.bin", "replaced.bin"};
+  const std::string names[] = {"kept.bin", "edited.bin", "replaced.bin", "restamped.bin"};
   for (const std::string& name : names) client.add(name, "official " + name);
   client.add_fillers(1000);
   std::string digest = client.write_list();
+  // Older than the time stamps' granularity, so that a hash vouches for their identities.
+  os_sleep_ms(STAMP_GRANULARITY_MS + 200);
   size_t count = 0;
   int malformed = 0;
   list_entry* entries = split_list(client.list.c_str(), &count, &malformed);
@@ -254,6 +257,7 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
   file_identities identities = {{}, found.data(), count};
   copy_text(identities.list_digest, DIGEST_TEXT_UNITS, from_utf8(digest).c_str());
   ASSERT_EQ(std::count(matches.begin(), matches.end(), 1), static_cast<long>(count));
+  EXPECT_TRUE(std::all_of(found.begin(), found.end(), [](const file_identity& id) { return id.taken != 0; }));
 
   std::wstring linked = dir / L"Linked";
   ASSERT_TRUE(ensure_directory(join(linked, L"pack").c_str()));
@@ -262,7 +266,8 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
       std::wstring path = from_utf8(native(filler_path(i)));
       ASSERT_TRUE(os_hard_link(join(client.folder, path).c_str(), join(linked, path).c_str()));
     }
-    for (const wchar_t* name : {L"kept.bin", L"edited.bin", L"replaced.bin", L"client-integrity.sha256"}) {
+    for (const wchar_t* name :
+         {L"kept.bin", L"edited.bin", L"replaced.bin", L"restamped.bin", L"client-integrity.sha256"}) {
       os_delete_file(join(linked, name).c_str());
       ASSERT_TRUE(os_hard_link(join(client.folder, name).c_str(), join(linked, name).c_str()));
     }
@@ -292,6 +297,21 @@ TEST_F(Pool, ReusedIdentitiesHoldOnlyForTheUnchangedFile) {
   EXPECT_EQ(replaced.events(),
             lines{"Empreinte client refusee : replaced.bin (attendu " + sha256_hex("official replaced.bin") +
                   ", obtenu " + sha256_hex("OFFICIAL replaced.bin") + ")"});
+
+  // Rewritten in place (same file, same size), its last write time then put back.
+  os_delete_file(join(linked, L"replaced.bin").c_str());
+  ASSERT_TRUE(os_hard_link(join(client.folder, L"replaced.bin").c_str(), join(linked, L"replaced.bin").c_str()));
+  std::wstring restamped = join(client.folder, L"restamped.bin");
+  std::wstring stamp = dir / L"stamp";
+  ASSERT_TRUE(write_bytes(stamp, ""));
+  ASSERT_TRUE(copy_write_time(restamped, stamp));
+  client.put("restamped.bin", "OFFICIAL restamped.bin");
+  ASSERT_TRUE(copy_write_time(stamp, restamped));
+  integrity_journal put_back{log(L"put-back")};
+  EXPECT_EQ(verify_integrity_reusing(linked.c_str(), wide_digest.c_str(), &identities, nullptr), 0);
+  EXPECT_EQ(put_back.events(),
+            lines{"Empreinte client refusee : restamped.bin (attendu " + sha256_hex("official restamped.bin") +
+                  ", obtenu " + sha256_hex("OFFICIAL restamped.bin") + ")"});
 }
 
 // Checks within one run remember what they found matching: never a file judged different, nor

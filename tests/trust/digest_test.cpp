@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/os.h"
 #include "support/test_support.h"
 #include "trust/digest.h"
 #include "trust/manifest.h"
@@ -200,5 +201,32 @@ TEST(FileHasher, OneHasherFollowsEveryChangeOfFolder) {
   EXPECT_EQ(hashed(L"a/x"), sha256_hex("one"));
   EXPECT_EQ(hashed(L"c/x"), "");
 #endif
+  free_file_hasher(hasher);
+}
+
+// A hash vouches for a file's identity only when its time stamps lie further back than their
+// granularity: a write in the same tick could otherwise leave the identity as it was. A new
+// link keeps the file but changes its change time.
+TEST(FileHasher, IdentitiesOfFilesChangedWithinTheStampGranularityAreNotTaken) {
+  temp_dir dir;
+  ASSERT_TRUE(write_bytes(dir / L"file", "bytes"));
+  file_hasher* hasher = create_file_hasher();
+  ASSERT_NE(hasher, nullptr);
+  std::wstring path = dir / L"file";
+  unsigned char digest[DIGEST_BYTES];
+  file_identity fresh = {};
+  ASSERT_TRUE(hash_file_below(hasher, path.c_str(), dir.path.size(), digest, &fresh));
+  EXPECT_FALSE(fresh.taken);
+
+  os_sleep_ms(STAMP_GRANULARITY_MS + 200);
+  file_identity settled = {};
+  ASSERT_TRUE(hash_file_below(hasher, path.c_str(), dir.path.size(), digest, &settled));
+  EXPECT_TRUE(settled.taken);
+
+  std::wstring link = dir / L"link";
+  ASSERT_TRUE(os_hard_link(path.c_str(), link.c_str()));
+  file_identity linked = {};
+  ASSERT_TRUE(identify_file_below(hasher, link.c_str(), dir.path.size(), &linked));
+  EXPECT_TRUE(same_file_but_links(&linked, &settled));
   free_file_hasher(hasher);
 }
