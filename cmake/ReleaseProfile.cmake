@@ -1,7 +1,9 @@
 # Reads the release profile (key=value lines) at configure time, validates every key and
 # writes release_profile.h with the values as compile-time constants. Besides the release key
 # a profile may name the next one (release_key_next_modulus and _exponent, both or neither):
-# the launcher then trusts a manifest signed by either.
+# the launcher then trusts a manifest signed by either. release_expiry_required=1 makes the
+# launcher refuse a manifest without "expires"; absent, 0. It is meant to stay on once a
+# launcher with it has shipped: the release tool carries it into every profile it writes.
 #
 #   read_release_profile(<profile file> <output header>)
 
@@ -56,7 +58,7 @@ function(read_release_profile file out_header)
   set(digest_keys pin_updater pin_launcher_ui pin_skills pin_common_meta ${labels})
   set(required_keys origin_host release_key_modulus release_key_exponent ${digest_keys})
   set(next_keys release_key_next_modulus release_key_next_exponent)
-  set(known_keys ${required_keys} ${next_keys})
+  set(known_keys ${required_keys} ${next_keys} release_expiry_required)
 
   file(READ "${file}" text)
   string(REPLACE "\r" "" text "${text}")
@@ -99,6 +101,11 @@ function(read_release_profile file out_header)
     list(APPEND key_prefixes release_key_next)
   endif()
 
+  if(NOT DEFINED value_release_expiry_required)
+    set(value_release_expiry_required 0)
+  elseif(NOT value_release_expiry_required MATCHES "^[01]$")
+    _profile_fail("${file}" release_expiry_required "expected 0 or 1")
+  endif()
   if(NOT value_origin_host MATCHES "^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?(:[0-9]+)?$")
     _profile_fail("${file}" origin_host "expected a host name, optionally with :port")
   endif()
@@ -138,6 +145,7 @@ function(read_release_profile file out_header)
   string(APPEND body "#pragma once\n\n")
   string(APPEND body "#define VORNA380_ORIGIN_HOST L\"${value_origin_host}\"\n")
   string(APPEND body "#define VORNA380_RELEASE_ORIGIN L\"https://${value_origin_host}/\"\n\n")
+  string(APPEND body "#define VORNA380_RELEASE_EXPIRY_REQUIRED ${value_release_expiry_required}\n")
   string(APPEND body "#define VORNA380_RELEASE_KEY_COUNT ${key_count}\n")
   string(APPEND body "static const unsigned char k_release_key_moduli[${key_count}][384] = {\n${moduli}};\n")
   string(APPEND body "static const unsigned char k_release_key_exponents[${key_count}][3] = {\n${exponents}};\n\n")

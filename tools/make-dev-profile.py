@@ -50,6 +50,7 @@ def main() -> int:
         f"release_key_exponent={exponent:06x}",
         f"release_key_next_modulus={next_modulus}",
         f"release_key_next_exponent={next_exponent:06x}",
+        "release_expiry_required=1",
     ]
     for name in PINS + LABELS:
         lines.append(f"{name}={hashlib.sha256(texts[name].encode()).hexdigest()}")

@@ -140,6 +140,10 @@ int load_manifest(install_run* run) {
   free(signature);
   if (!valid) return error_ending(k_signature_invalid);
   int64_t now = 0;
+  if (manifest_expiry_missing(&run->manifest)) {
+    write_log(L"Release servie sans date d'expiration: ce launcher n'accepte que des releases qui expirent.");
+    return error_ending(k_expired_release);
+  }
   if (manifest_expired(&run->manifest, &now)) {
     journal_expired_release(run->manifest.expires, now);
     return error_ending(k_expired_release);

@@ -127,7 +127,13 @@ int parse_manifest(const char* text, release_manifest* manifest) {
   return wcscmp(manifest->game_executable, L"Tarvo.exe") == 0;
 }
 
-int manifest_expired_at(const release_manifest* manifest, int64_t now) { return now > manifest->expires; }
+int manifest_expiry_missing(const release_manifest* manifest) {
+  return VORNA380_RELEASE_EXPIRY_REQUIRED && manifest->expires == NO_EXPIRY;
+}
+
+int manifest_expired_at(const release_manifest* manifest, int64_t now) {
+  return manifest_expiry_missing(manifest) || now > manifest->expires;
+}
 
 int manifest_expired(const release_manifest* manifest, int64_t* now) {
   // A clock that cannot be read counts as late as can be: every expiring manifest is refused.

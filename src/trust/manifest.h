@@ -37,9 +37,14 @@ int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, cons
 // 1 when text is exactly 64 lower-case hexadecimal digits.
 int valid_hex64(const wchar_t* text);
 
-// 1 when the manifest names an expiry time and now (seconds since 1970 UTC) lies past it; the
-// named second itself still belongs to the release's life. There is no allowance for a clock
+// 1 when the manifest names an expiry time and now (seconds since 1970 UTC) lies past it, or
+// names none where this build requires one (manifest_expiry_missing); the named second itself
+// still belongs to the release's life. There is no allowance for a clock
 // that runs fast: releases are published to expire days ahead.
 int manifest_expired_at(const release_manifest* manifest, int64_t now);
+// 1 when this build requires an expiry time (the profile's release_expiry_required) and the
+// manifest names none: such a manifest counts as expired, so that a release signed before
+// expiry existed cannot be handed to a new player for ever.
+int manifest_expiry_missing(const release_manifest* manifest);
 // The same against the system clock, whose reading is left in *now for the journal.
 int manifest_expired(const release_manifest* manifest, int64_t* now);

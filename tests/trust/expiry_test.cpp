@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "release_profile.h"
 #include "support/test_support.h"
 #include "trust/manifest.h"
 #include "trust/utc_time.h"
@@ -77,7 +78,11 @@ TEST(ManifestExpiry, TheNamedSecondIsTheLastOneAccepted) {
   manifest_with none("");
   ASSERT_EQ(none.result, 1);
   EXPECT_EQ(none.record.expires, NO_EXPIRY);
-  EXPECT_EQ(manifest_expired_at(&none.record, INT64_MAX), 0) << "without the key a manifest never expires";
+  // Without the key a manifest never expires, unless this build requires an expiry time; the
+  // development profile does.
+  EXPECT_EQ(manifest_expiry_missing(&none.record), VORNA380_RELEASE_EXPIRY_REQUIRED);
+  EXPECT_EQ(manifest_expired_at(&none.record, 0), VORNA380_RELEASE_EXPIRY_REQUIRED);
+  EXPECT_EQ(VORNA380_RELEASE_EXPIRY_REQUIRED, 1) << "the development profile requires expiry";
 
   manifest_with expiring("expires=2030-06-15T08:30:00Z\n");
   ASSERT_EQ(expiring.result, 1);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "release_profile.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,7 +29,6 @@ std::wstring copy_of(const temp_dir& dir, const std::wstring& name, const std::s
 }  // namespace
 
 TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
-  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"release.manifest.sig")), 0);
   ASSERT_EQ(read_bytes(trust_file(L"limit.manifest")).size(), 1048576u);
   EXPECT_EQ(verify_release(trust_file(L"limit.manifest"), trust_file(L"limit.manifest.sig")), 0)
       << "exactly 1 MiB is within the limit";
@@ -36,7 +36,7 @@ TEST(VerifyReleaseMode, AcceptsSignedValidManifests) {
       << "signed as a whole, parsed up to the zero byte";
   EXPECT_EQ(verify_release(trust_file(L"sequence6.manifest"), trust_file(L"sequence6.manifest.sig")), 0)
       << "with a release number";
-  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"release.manifest.next-key.sig")), 0)
+  EXPECT_EQ(verify_release(trust_file(L"future.manifest"), trust_file(L"future.manifest.next-key.sig")), 0)
       << "signed by the profile's next key";
   EXPECT_EQ(verify_release(trust_file(L"future.manifest"), trust_file(L"future.manifest.sig")), 0)
       << "expiring at the end of the year 9999";
@@ -47,12 +47,17 @@ TEST(VerifyReleaseMode, RefusesExpiredManifests) {
       << "expired in 2001";
   EXPECT_EQ(verify_release(trust_file(L"no-such-day.manifest"), trust_file(L"no-such-day.manifest.sig")), 2)
       << "an expiry time on a day that does not exist";
+  // Signed before expiry existed: never expiring, which a build of the development profile
+  // refuses, so that such a release cannot be handed to a new player for ever.
+  EXPECT_EQ(verify_release(trust_file(L"release.manifest"), trust_file(L"release.manifest.sig")),
+            VORNA380_RELEASE_EXPIRY_REQUIRED ? 2 : 0);
+  EXPECT_EQ(VORNA380_RELEASE_EXPIRY_REQUIRED, 1);
 }
 
 TEST(VerifyReleaseMode, RefusesChangedOrInvalidManifests) {
   temp_dir dir;
-  const std::string manifest = read_bytes(trust_file(L"release.manifest"));
-  const std::wstring signature = trust_file(L"release.manifest.sig");
+  const std::string manifest = read_bytes(trust_file(L"future.manifest"));
+  const std::wstring signature = trust_file(L"future.manifest.sig");
   ASSERT_FALSE(manifest.empty());
 
   std::string tampered = manifest;
