@@ -374,6 +374,17 @@ TEST_F(InstallWorker, ExpiredReleaseIsRefusedAndOneSignedByTheNextKeyIsTrusted) 
       << journal_text();
   EXPECT_TRUE(disk_state() == before);
 
+  // Signed before expiry existed: this build requires an expiry time.
+  ASSERT_TRUE(serve_release(L"no-expiry"));
+  ASSERT_FALSE(run(&said, &from)) << journal_text();
+  EXPECT_EQ(said, (lines{k_manifest, k_expired}));
+  all = journal.messages();
+  EXPECT_EQ(std::count(all.begin() + from, all.end(),
+                       "Release servie sans date d'expiration: ce launcher n'accepte que des releases qui expirent."),
+            1)
+      << journal_text();
+  EXPECT_TRUE(disk_state() == before);
+
   ASSERT_TRUE(serve_release(L"next-key"));
   ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(k_to_installed, {k_valid}));
