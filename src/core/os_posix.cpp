@@ -79,12 +79,13 @@ int os_thread_join(os_thread* thread, uint32_t limit_ms) {
   if (limit_ms == OS_WAIT_FOREVER) {
     ended = pthread_join(thread->handle, nullptr) == 0;
   } else {
+    // Measured on the monotonic clock: setting the system clock neither cuts nor stretches it.
     timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += static_cast<time_t>(limit_ms / 1000);
     deadline.tv_nsec += static_cast<long>(limit_ms % 1000) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) deadline.tv_sec += 1, deadline.tv_nsec -= 1000000000L;
-    ended = pthread_timedjoin_np(thread->handle, nullptr, &deadline) == 0;
+    ended = pthread_clockjoin_np(thread->handle, nullptr, CLOCK_MONOTONIC, &deadline) == 0;
     if (!ended) pthread_detach(thread->handle);
   }
   let_go(thread);

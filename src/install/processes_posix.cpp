@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,8 +24,11 @@ int kill_through_pidfd(int pidfd) {
   return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
 }
 
+constexpr size_t COMMAND_LINE_BYTES = 65536;  // of a process's arguments, looked at
+
 // Scratch of the scan, which runs on the install worker only.
 char s_link[PATH_UNITS * 4];
+char s_arguments[COMMAND_LINE_BYTES];
 wchar_t s_folder[PATH_UNITS];
 wchar_t s_image[PATH_UNITS];
 
@@ -75,6 +80,44 @@ bool has_ended(int pidfd, int timeout_ms) {
     start = now;
   }
 }
+// A program run by an emulator or an interpreter (a game under Wine) shows the emulator as its
+// executable. It counts as the client's when it runs in the client folder, or when one of its
+// arguments names a file there: a Linux path, or the drive Z: form Wine gives the program
+// ("Z:\\home\\...\\Tarvo.exe"). Only this user's processes are looked at.
+bool runs_client_program(uint32_t id, const wchar_t* folder, wchar_t* image) {
+  char path[64];
+  struct stat owner;
+  snprintf(path, sizeof path, "/proc/%u", id);
+  if (stat(path, &owner) != 0 || owner.st_uid != getuid()) return false;
+  snprintf(path, sizeof path, "/proc/%u/cwd", id);
+  ssize_t length = readlink(path, s_link, sizeof s_link);
+  if (length > 0 && static_cast<size_t>(length) < sizeof s_link) {
+    s_link[length] = '/';  // the folder itself counts too
+    bytes_to_wide(s_link, static_cast<size_t>(length) + 1, image, PATH_UNITS);
+    if (image_inside_folder(image, folder)) {
+      image[length] = L'\0';
+      return true;
+    }
+  }
+  snprintf(path, sizeof path, "/proc/%u/cmdline", id);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t count = read(fd, s_arguments, sizeof s_arguments - 1);
+  close(fd);
+  for (ssize_t at = 0; count > 0 && at < count;) {
+    size_t argument = strnlen(s_arguments + at, static_cast<size_t>(count - at));
+    const char* text = s_arguments + at;
+    bool wine_path = argument > 3 && (text[0] == 'Z' || text[0] == 'z') && text[1] == ':' && text[2] == '\\';
+    if (wine_path) text += 2, argument -= 2;
+    bytes_to_wide(text, argument, image, PATH_UNITS);
+    for (wchar_t* c = image; wine_path && *c != L'\0'; ++c) {
+      if (*c == L'\\') *c = L'/';
+    }
+    if (image[0] == L'/' && image_inside_folder(image, folder)) return true;
+    at += static_cast<ssize_t>(argument) + (wine_path ? 2 : 0) + 1;
+  }
+  return false;
+}
 }  // namespace
 
 int match_client_process(uint32_t id, wchar_t* image, client_process* process) {
@@ -92,7 +135,7 @@ int match_client_process(uint32_t id, wchar_t* image, client_process* process) {
   }
   bytes_to_wide(s_link, static_cast<size_t>(length), image, PATH_UNITS);
   resolved_client_folder(s_folder);
-  if (!image_inside_folder(image, s_folder)) {
+  if (!image_inside_folder(image, s_folder) && (!runs_client_program(id, s_folder, image) || has_ended(pidfd, 0))) {
     close(pidfd);
     return 0;
   }

@@ -2,6 +2,9 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "core/text.h"
 #include "install/processes.h"
@@ -85,3 +88,35 @@ TEST_F(ClientProcesses, ProcessEndedBetweenMatchAndTerminationIsNeverConfusedWit
   }
   EXPECT_TRUE(journal.messages().empty());
 }
+
+#ifndef _WIN32
+// A game run by Wine shows Wine as its executable: it is the client's when it runs in the
+// client folder or names a file there, as a Linux path or in Wine's drive Z: form. A program
+// naming another folder is left alone.
+TEST_F(ClientProcesses, ProgramsRunByAnEmulatorAreMatchedByFolderOrArgument) {
+  const std::wstring sleeper = L"import time; time.sleep(60)";
+  std::wstring wine_form = L"Z:" + join(client, L"Tarvo.exe");
+  std::replace(wine_form.begin(), wine_form.end(), L'/', L'\\');
+  ASSERT_TRUE(make_dirs(client));
+  program_guard in_folder{
+      start_program({L"/bin/sh", L"-c", L"cd \"$0\" && exec /usr/bin/python3 -c \"$1\"", client, sleeper})};
+  program_guard named{start_program({L"/usr/bin/python3", L"-c", sleeper, wine_form})};
+  program_guard elsewhere{start_program({L"/usr/bin/python3", L"-c", sleeper, root / L"ClientArchive/x.exe"})};
+  for (auto* p : {&in_folder, &named, &elsewhere}) ASSERT_NE(p->program, 0);
+  // Until the shell has changed folder.
+  std::string cwd = "/proc/" + std::to_string(program_id(in_folder.program)) + "/cwd";
+  char seen[4096] = {};
+  for (int i = 0; i < 1000 && std::string(seen) != to_utf8(client); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ssize_t length = readlink(cwd.c_str(), seen, sizeof seen - 1);
+    seen[length > 0 ? length : 0] = '\0';
+  }
+
+  close_client_processes();
+  EXPECT_EQ(program_ending(&in_folder.program, 10000), k_activation_ending);
+  EXPECT_EQ(program_ending(&named.program, 10000), k_activation_ending);
+  EXPECT_EQ(program_ending(&elsewhere.program, 0), k_still_running);
+  std::vector<std::string> messages = journal.messages();
+  EXPECT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+}
+#endif
