@@ -79,6 +79,22 @@ wchar_t* make_environment(const job_parameters* job) {
   FreeEnvironmentStringsW(inherited);
   return block;
 }
+// The job every child joins, made once and never closed: when the launcher ends, however it
+// ends, the system closes the last handle to it and ends the children with it, so that no child
+// goes on writing into the package or "Client.new" while the next start works on them.
+HANDLE children_job() {
+  static HANDLE job = [] {
+    HANDLE made = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (made != nullptr && !SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      CloseHandle(made);
+      made = nullptr;
+    }
+    return made;
+  }();
+  return job;
+}
 }  // namespace
 
 int powershell(const wchar_t* script, const job_parameters* job) {
@@ -98,10 +114,20 @@ int powershell(const wchar_t* script, const job_parameters* job) {
   PROCESS_INFORMATION process = {};
   // The first word, powershell.exe, is found by the system's usual search. Before the root
   // folder is known (tests), the child inherits the current folder.
-  BOOL started =
-      CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                     environment, g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
+  // Started suspended, so that it runs only once it belongs to the job.
+  BOOL started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE,
+                                CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment,
+                                g_root[0] != L'\0' ? g_root : nullptr, &startup, &process);
   DWORD start_error = GetLastError();
+  HANDLE children = started ? children_job() : nullptr;
+  if (started && (children == nullptr || !AssignProcessToJobObject(children, process.hProcess))) {
+    start_error = children == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+    TerminateProcess(process.hProcess, UNREADABLE_EXIT_CODE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    started = FALSE;
+  }
+  if (started) ResumeThread(process.hThread);
   free(command);
   free(environment);
   if (!started) {

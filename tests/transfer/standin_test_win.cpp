@@ -1,10 +1,12 @@
 // The PowerShell stand-in's fault switches, which later tests use to make a job misbehave.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "core/os.h"
 #include "support/journal_lines.h"
 #include "support/release_server.h"
 #include "support/test_support.h"
@@ -59,4 +61,33 @@ TEST_F(StandInFault, TheJobsVariablesReachOnlyTheChild) {
   EXPECT_EQ(read_bytes(destination), body);
   EXPECT_EQ(std::wstring(own, units), L"https://localhost:1/left-by-the-caller");
   EXPECT_EQ(GetEnvironmentVariableW(L"VORNA380_DOWNLOAD_DEST", own, 64), 0u);
+}
+
+// A launcher killed in the middle of a download takes its child with it: the child must not go
+// on writing into a file the next start works on.
+TEST_F(StandInFault, AKilledLauncherTakesItsChildWithIt) {
+  SetEnvironmentVariableW(L"VORNA380_STANDIN_FAULT", L"stall=60000");
+  os_delete_file(destination.c_str());
+  intptr_t launcher = start_program({TRANSFER_JOB_PATH, L"download", origin_url(L"fault/exact-1mib.bin"), destination});
+  ASSERT_NE(launcher, 0);
+  for (int i = 0; i < 3000 && read_bytes(destination).size() < body.size() / 2; ++i) Sleep(10);
+  ASSERT_EQ(read_bytes(destination).size(), body.size() / 2) << "the child stalls half-way";
+  DWORD launcher_id = GetProcessId(reinterpret_cast<HANDLE>(launcher));
+  DWORD child_id = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == launcher_id) child_id = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  ASSERT_NE(child_id, 0u);
+  HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, child_id);
+  ASSERT_NE(child, nullptr);
+
+  TerminateProcess(reinterpret_cast<HANDLE>(launcher), 9);
+  EXPECT_EQ(wait_program(launcher, 10000), 9);
+  EXPECT_EQ(WaitForSingleObject(child, 20000), WAIT_OBJECT_0) << "the child outlived the launcher";
+  CloseHandle(child);
+  EXPECT_EQ(read_bytes(destination).size(), body.size() / 2);
 }
