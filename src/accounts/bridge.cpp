@@ -13,8 +13,9 @@
 #include "core/text.h"
 
 int32_t g_pending_account = 0;
-wchar_t g_pending_login[PENDING_UNITS];
-wchar_t g_pending_password[PENDING_UNITS];
+pending_secrets g_pending_secrets;
+wchar_t (&g_pending_login)[PENDING_UNITS] = g_pending_secrets.login;
+wchar_t (&g_pending_password)[PENDING_UNITS] = g_pending_secrets.password;
 uint64_t g_pending_since = 0;
 int g_bridge_initialized = 0;
 

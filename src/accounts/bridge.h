@@ -20,8 +20,15 @@ constexpr uint64_t BRIDGE_QUEUE_LIFETIME_MS = 5 * 60 * 1000;
 
 // The queue, guarded by the bridge lock.
 extern int32_t g_pending_account;  // 1 while credentials are queued and not yet served
-extern wchar_t g_pending_login[PENDING_UNITS];
-extern wchar_t g_pending_password[PENDING_UNITS];
+// The login and password share one page of their own, which the bridge keeps out of core and
+// crash dumps while it runs (a queued password waits up to five minutes).
+struct alignas(4096) pending_secrets {
+  wchar_t login[PENDING_UNITS];
+  wchar_t password[PENDING_UNITS];
+};
+extern pending_secrets g_pending_secrets;
+extern wchar_t (&g_pending_login)[PENDING_UNITS];
+extern wchar_t (&g_pending_password)[PENDING_UNITS];
 extern uint64_t g_pending_since;  // bridge_clock_ms() when the account was queued
 // Nonzero while the bridge lock exists.
 extern int g_bridge_initialized;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "accounts/bridge.h"
 #include "accounts/platform.h"
 #include "accounts/wipe.h"
+#include "core/journal.h"
 
 namespace {
 pthread_mutex_t g_bridge_lock = PTHREAD_MUTEX_INITIALIZER;
@@ -127,7 +129,13 @@ void account_bridge_worker() {
   close(listener);
 }
 
+int exclude_secrets_from_dumps() { return madvise(&g_pending_secrets, sizeof g_pending_secrets, MADV_DONTDUMP) == 0; }
+
 int open_bridge_signals() {
+  if (!exclude_secrets_from_dumps()) {
+    log_windows_error(L"Exclusion des identifiants en attente des vidages memoire impossible",
+                      static_cast<uint32_t>(errno));
+  }
   g_bridge_initialized = 1;
   g_bridge_stop.store(0);
   return 1;

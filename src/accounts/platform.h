@@ -8,6 +8,9 @@
 // The lock and the stop signal are made before the bridge thread starts (0 when they cannot
 // be), and closed after it ended, the queue's password wiped.
 int open_bridge_signals();
+// Keeps the queue's page out of core dumps (Linux) and crash dumps (Windows, where the system
+// offers it): nonzero when excluded.
+int exclude_secrets_from_dumps();
 void request_bridge_stop();
 void close_bridge_signals();
 // The bridge thread's work: serves 127.0.0.1:32110 until the stop signal. A socket layer that

@@ -10,10 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "accounts/accounts.h"
 #include "accounts/bridge.h"
+#include "accounts/platform.h"
 #include "accounts_fixture.h"
 #include "bridge_client.h"
 #include "core/text.h"
@@ -85,4 +88,28 @@ TEST_F(BridgePeer, AProcessOfAnotherUserGetsNoneAndTheQueueStays) {
   EXPECT_EQ(body_of(exchange_as_user(65534)), "NONE");
   EXPECT_FALSE(bridge_queue_is_empty());
   EXPECT_EQ(body_of(bridge_exchange(k_request)), "proprio&pw");
+}
+
+// While the bridge runs, the page of the queued login and password is kept out of core dumps:
+// the kernel lists it with the "dd" flag in /proc/self/smaps.
+TEST(BridgeSecrets, TheQueuesPageIsKeptOutOfCoreDumps) {
+  ASSERT_TRUE(open_bridge_signals());
+  uintptr_t page = reinterpret_cast<uintptr_t>(&g_pending_secrets);
+  FILE* maps = fopen("/proc/self/smaps", "r");
+  ASSERT_NE(maps, nullptr);
+  char line[512];
+  bool inside = false;
+  std::string flags;
+  while (fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long begin = 0;
+    unsigned long end = 0;
+    if (sscanf(line, "%lx-%lx ", &begin, &end) == 2) {  // a mapping's first line
+      inside = page >= begin && page < end;
+    } else if (inside && strncmp(line, "VmFlags:", 8) == 0) {
+      flags = line;
+    }
+  }
+  fclose(maps);
+  close_bridge_signals();
+  EXPECT_NE(flags.find(" dd"), std::string::npos) << flags;
 }
