@@ -9,6 +9,7 @@
 #include "accounts/utf16le.h"
 #include "accounts/vault.h"
 #include "accounts/wipe.h"
+#include "core/journal.h"
 #include "core/os.h"
 #include "core/text.h"
 
@@ -218,6 +219,13 @@ void serve_bridge_connection(intptr_t connection) {
   size_t length = build_bridge_reply(allowed, reply);
   if (length > 0) bridge_connection_send(connection, reply, length);
   wipe_memory(reply, sizeof reply);
+}
+
+int journal_refused_peer(int found) {
+  write_log(found ? L"Pont de compte: client refuse, son processus n'est pas un processus de cet utilisateur "
+                    L"(ou ne peut etre examine)."
+                  : L"Pont de compte: client refuse, sa connexion est introuvable dans les tables TCP du systeme.");
+  return 0;
 }
 
 void clear_bridge_queue() {

@@ -58,6 +58,10 @@ size_t build_bridge_reply(int allowed, char* reply);
 // is not a process of this user gets "NONE". Nothing is sent when the bridge is stopped meanwhile.
 void serve_bridge_connection(intptr_t connection);
 
+// Journals why a client was refused the account: its connection is in none of the system's
+// TCP tables (found 0), or its process is not one of this user's (found 1). Returns 0.
+int journal_refused_peer(int found);
+
 // Takes the queued account off the queue and wipes its login and password.
 void clear_bridge_queue();
 // The same once the account has been queued for BRIDGE_QUEUE_LIFETIME_MS.

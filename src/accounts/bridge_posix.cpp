@@ -36,24 +36,32 @@ bool connection_end(int connection, bool peer, sockaddr_in* address) {
   return got == 0 && size == sizeof *address && address->sin_family == AF_INET;
 }
 
-// The uid column of the kernel's row for the socket with this local and remote end; the
-// addresses are printed as the raw 32-bit words in hexadecimal, the ports as numbers.
+// The uid column of the kernel's row for the socket with this local and remote end, in
+// /proc/net/tcp, or in /proc/net/tcp6 for a client on a dual-stack socket (its addresses the
+// IPv4 ones mapped, ::ffff:a.b.c.d). Addresses are printed as raw 32-bit words in hexadecimal
+// (one for IPv4, four for IPv6), ports as numbers.
 bool socket_owner_uid(const sockaddr_in& local, const sockaddr_in& remote, unsigned* uid) {
-  FILE* table = fopen("/proc/net/tcp", "re");
-  if (table == nullptr) return false;
-  char line[512];
+  const uint32_t mapped = htonl(0xFFFFu);  // the third word of a mapped address
   bool found = false;
-  while (!found && fgets(line, sizeof line, table) != nullptr) {
-    unsigned local_ip, local_port, remote_ip, remote_port, owner;
-    if (sscanf(line, " %*u: %x:%x %x:%x %*x %*x:%*x %*x:%*x %*x %u", &local_ip, &local_port, &remote_ip, &remote_port,
-               &owner) != 5) {
-      continue;
+  for (int ipv6 = 0; ipv6 < 2 && !found; ++ipv6) {
+    FILE* table = fopen(ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp", "re");
+    if (table == nullptr) continue;
+    char line[512];
+    while (!found && fgets(line, sizeof line, table) != nullptr) {
+      unsigned l[4] = {}, r[4] = {}, local_port, remote_port, owner;
+      int fields = ipv6 ? sscanf(line, " %*u: %8x%8x%8x%8x:%x %8x%8x%8x%8x:%x %*x %*x:%*x %*x:%*x %*x %u", &l[0], &l[1],
+                                 &l[2], &l[3], &local_port, &r[0], &r[1], &r[2], &r[3], &remote_port, &owner)
+                        : sscanf(line, " %*u: %x:%x %x:%x %*x %*x:%*x %*x:%*x %*x %u", &l[3], &local_port, &r[3],
+                                 &remote_port, &owner);
+      if (fields != (ipv6 ? 11 : 5)) continue;
+      bool addresses =
+          ipv6 ? l[0] == 0 && l[1] == 0 && l[2] == mapped && r[0] == 0 && r[1] == 0 && r[2] == mapped : true;
+      found = addresses && l[3] == local.sin_addr.s_addr && local_port == ntohs(local.sin_port) &&
+              r[3] == remote.sin_addr.s_addr && remote_port == ntohs(remote.sin_port);
+      if (found) *uid = owner;
     }
-    found = local_ip == local.sin_addr.s_addr && local_port == ntohs(local.sin_port) &&
-            remote_ip == remote.sin_addr.s_addr && remote_port == ntohs(remote.sin_port);
-    if (found) *uid = owner;
+    fclose(table);
   }
-  fclose(table);
   return found;
 }
 }  // namespace
@@ -99,7 +107,8 @@ int bridge_peer_is_same_user(intptr_t connection) {
     return 0;
   }
   unsigned uid;
-  return socket_owner_uid(peer, ours, &uid) && uid == geteuid();
+  if (!socket_owner_uid(peer, ours, &uid)) return journal_refused_peer(0);
+  return uid == geteuid() ? 1 : journal_refused_peer(1);
 }
 
 // Address reuse is asked for on Linux only so that connections of an earlier launcher still in

@@ -32,11 +32,11 @@ bool connection_end(SOCKET connection, bool peer, sockaddr_in* address) {
   return got == 0 && size == sizeof *address && address->sin_family == AF_INET;
 }
 
-// The process owning the socket with this local and remote end, from the system's TCP table
-// (ports in network order in the low 16 bits of their fields). The table can grow between
-// asking its size and reading it (connections opened or left in TIME_WAIT meanwhile): each
-// buffer has room for a quarter more rows than last asked for.
-bool socket_owner_process(const sockaddr_in& local, const sockaddr_in& remote, DWORD* process_id) {
+// The system's TCP table of one address family (IPv4 rows, or IPv6 rows, where a client on a
+// dual-stack socket appears with its IPv4 address mapped), malloc'd; null when unreadable. The
+// table can grow between asking its size and reading it (connections opened or left in
+// TIME_WAIT meanwhile): each buffer has room for a quarter more rows than last asked for.
+void* read_tcp_table(ULONG family, size_t row_bytes) {
   void* table = nullptr;
   ULONG size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
@@ -44,24 +44,47 @@ bool socket_owner_process(const sockaddr_in& local, const sockaddr_in& remote, D
     if (size > 0) {
       free(table);
       table = nullptr;
-      if (size > (1UL << 28)) return false;  // no table of a sane system is that large
-      size += size / 4 + 32 * sizeof(MIB_TCPROW_OWNER_PID);
+      if (size > (1UL << 28)) return nullptr;  // no table of a sane system is that large
+      size += size / 4 + 32 * static_cast<ULONG>(row_bytes);
       table = malloc(size);
-      if (table == nullptr) return false;
+      if (table == nullptr) return nullptr;
     }
-    result = GetExtendedTcpTable(table, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    result = GetExtendedTcpTable(table, &size, FALSE, family, TCP_TABLE_OWNER_PID_ALL, 0);
   }
+  if (result == NO_ERROR && table != nullptr) return table;
+  free(table);
+  return nullptr;
+}
+
+// Whether the IPv6 address is the IPv4 one mapped (::ffff:a.b.c.d).
+bool maps_address(const UCHAR* address, const in_addr& ipv4) {
+  static const UCHAR prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return memcmp(address, prefix, sizeof prefix) == 0 && memcmp(address + 12, &ipv4, 4) == 0;
+}
+
+// The process owning the socket with this local and remote end, from the system's TCP tables
+// (ports in network order in the low 16 bits of their fields).
+bool socket_owner_process(const sockaddr_in& local, const sockaddr_in& remote, DWORD* process_id) {
   bool found = false;
-  if (result == NO_ERROR && table != nullptr) {
-    const MIB_TCPTABLE_OWNER_PID* rows = static_cast<const MIB_TCPTABLE_OWNER_PID*>(table);
+  if (auto* rows = static_cast<MIB_TCPTABLE_OWNER_PID*>(read_tcp_table(AF_INET, sizeof(MIB_TCPROW_OWNER_PID)))) {
     for (DWORD i = 0; i < rows->dwNumEntries && !found; ++i) {
       const MIB_TCPROW_OWNER_PID& row = rows->table[i];
       found = row.dwLocalAddr == local.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
               row.dwRemoteAddr == remote.sin_addr.s_addr && (row.dwRemotePort & 0xFFFF) == remote.sin_port;
       if (found) *process_id = row.dwOwningPid;
     }
+    free(rows);
   }
-  free(table);
+  if (found) return true;
+  if (auto* rows = static_cast<MIB_TCP6TABLE_OWNER_PID*>(read_tcp_table(AF_INET6, sizeof(MIB_TCP6ROW_OWNER_PID)))) {
+    for (DWORD i = 0; i < rows->dwNumEntries && !found; ++i) {
+      const MIB_TCP6ROW_OWNER_PID& row = rows->table[i];
+      found = maps_address(row.ucLocalAddr, local.sin_addr) && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
+              maps_address(row.ucRemoteAddr, remote.sin_addr) && (row.dwRemotePort & 0xFFFF) == remote.sin_port;
+      if (found) *process_id = row.dwOwningPid;
+    }
+    free(rows);
+  }
   return found;
 }
 
@@ -120,8 +143,10 @@ int bridge_peer_is_same_user(intptr_t connection) {
   SOCKET socket = static_cast<SOCKET>(connection);
   sockaddr_in ours, peer;
   DWORD process_id = 0;
-  return connection_end(socket, false, &ours) && connection_end(socket, true, &peer) &&
-         socket_owner_process(peer, ours, &process_id) && process_of_this_user(process_id);
+  if (!connection_end(socket, false, &ours) || !connection_end(socket, true, &peer)) return 0;
+  if (!socket_owner_process(peer, ours, &process_id)) return journal_refused_peer(0);
+  // An elevated game's token cannot be read from an unelevated launcher: it is refused too.
+  return process_of_this_user(process_id) ? 1 : journal_refused_peer(1);
 }
 
 void account_bridge_worker() {

@@ -5,13 +5,15 @@
 #include <string>
 
 // Connects to 127.0.0.1:32110, retrying until the time-out; -1 when no connection was made.
-intptr_t bridge_connect(unsigned timeout_ms = 5000);
+// dual_stack: from an IPv6 socket that also speaks IPv4, to ::ffff:127.0.0.1, as several
+// runtimes connect by default.
+intptr_t bridge_connect(unsigned timeout_ms = 5000, bool dual_stack = false);
 bool bridge_send(intptr_t connection, const std::string& bytes);
 // Everything received until the other side closes; what came before the time-out otherwise.
 std::string bridge_receive_all(intptr_t connection, unsigned timeout_ms = 10000);
 void bridge_close(intptr_t connection);
 // One request and its whole reply (empty when no connection was made).
-std::string bridge_exchange(const std::string& request);
+std::string bridge_exchange(const std::string& request, bool dual_stack = false);
 
 // A listener of the test's own on 127.0.0.1:32110 (-1 when the port cannot be had).
 intptr_t bridge_hold_port();

@@ -24,13 +24,22 @@ sockaddr_in bridge_address() {
 }
 }  // namespace
 
-intptr_t bridge_connect(unsigned timeout_ms) {
+intptr_t bridge_connect(unsigned timeout_ms, bool dual_stack) {
   auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(dual_stack ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     sockaddr_in address = bridge_address();
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    sockaddr_in6 mapped = {};
+    mapped.sin6_family = AF_INET6;
+    mapped.sin6_port = htons(BRIDGE_PORT);
+    inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr);
+    int v6_only = 0;
+    bool ready = !dual_stack || setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only) == 0;
+    int connected = !ready       ? -1
+                    : dual_stack ? connect(fd, reinterpret_cast<sockaddr*>(&mapped), sizeof mapped)
+                                 : connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (connected == 0) return fd;
     close(fd);
     if (std::chrono::steady_clock::now() > limit) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

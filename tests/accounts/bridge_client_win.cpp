@@ -1,5 +1,8 @@
 #include <winsock2.h>
 #include <windows.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
 
 #include <chrono>
 #include <thread>
@@ -33,14 +36,25 @@ bool wait_readable(SOCKET socket, long timeout_ms) {
 }
 }  // namespace
 
-intptr_t bridge_connect(unsigned timeout_ms) {
+intptr_t bridge_connect(unsigned timeout_ms, bool dual_stack) {
   if (!start_sockets()) return -1;
   auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = socket(dual_stack ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return -1;
     sockaddr_in address = bridge_address();
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return static_cast<intptr_t>(s);
+    sockaddr_in6 mapped = {};
+    mapped.sin6_family = AF_INET6;
+    mapped.sin6_port = htons(BRIDGE_PORT);
+    static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1};
+    memcpy(&mapped.sin6_addr, loopback, sizeof loopback);
+    DWORD v6_only = 0;
+    bool ready = !dual_stack ||
+                 setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6_only), sizeof v6_only) == 0;
+    int connected = !ready       ? SOCKET_ERROR
+                    : dual_stack ? connect(s, reinterpret_cast<sockaddr*>(&mapped), sizeof mapped)
+                                 : connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (connected == 0) return static_cast<intptr_t>(s);
     closesocket(s);
     if (std::chrono::steady_clock::now() > limit) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -87,6 +87,8 @@ TEST_F(BridgePeer, AProcessOfAnotherUserGetsNoneAndTheQueueStays) {
   ASSERT_EQ(queue_selected_account(), 1);
   EXPECT_EQ(body_of(exchange_as_user(65534)), "NONE");
   EXPECT_FALSE(bridge_queue_is_empty());
+  EXPECT_EQ(capture.messages(), std::vector<std::string>{"Pont de compte: client refuse, son processus n'est pas un "
+                                                         "processus de cet utilisateur (ou ne peut etre examine)."});
   EXPECT_EQ(body_of(bridge_exchange(k_request)), "proprio&pw");
 }
 

@@ -11,6 +11,7 @@
 #include "accounts/platform.h"
 #include "accounts_fixture.h"
 #include "core/text.h"
+#include "accounts_test_platform.h"
 #include "bridge_client.h"
 
 namespace {
@@ -134,6 +135,18 @@ TEST_F(AccountBridge, AQueuedAccountIsServedOnceAndItsPasswordWiped) {
   EXPECT_TRUE(pending_password_is_wiped());
   EXPECT_STREQ(g_pending_login, L"joueurA") << "the login is left as it was";
   EXPECT_EQ(bridge_exchange(k_request), reply_with("NONE"));
+}
+
+// A game on a dual-stack socket reaches the bridge through ::ffff:127.0.0.1: its end of the
+// connection is listed among the IPv6 connections, where it must be found as this user's.
+TEST_F(AccountBridge, AGameOnADualStackSocketIsServed) {
+  queue(L"joueurA", L"secret");
+  std::string reply = bridge_exchange(k_request, true);
+  // Wine 8 lists such a connection among the IPv6 ones without its owning process (0).
+  if (running_under_wine() && reply == reply_with("NONE")) GTEST_SKIP() << "Wine's IPv6 table names no process";
+  EXPECT_EQ(reply, reply_with("joueurA&secret"));
+  EXPECT_EQ(pending(), 0);
+  for (const std::string& line : capture.messages()) EXPECT_EQ(line.find("Pont de compte"), std::string::npos) << line;
 }
 
 TEST_F(AccountBridge, TwoQueueingsServeOnlyTheSecond) {
