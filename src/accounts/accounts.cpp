@@ -12,6 +12,21 @@ namespace {
 const wchar_t k_add_refused[] = L"Ajout de compte annule ou refuse par Windows.";
 }  // namespace
 
+// Every queueing first wipes what an earlier play left: a selection that is empty or cannot be
+// read leaves nothing for the game to fetch.
+int queue_selected_account() {
+  clear_bridge_queue();
+  if (g_selected_account[0] == L'\0') return 1;
+  wchar_t target[ACCOUNT_TARGET_UNITS];
+  account_target(g_selected_account, target);
+  vault_credential credential;
+  if (!vault_read(target, &credential)) return 0;
+  int fits = credential.blob_size < PASSWORD_BLOB_LIMIT;
+  if (fits) queue_account(credential.user_name, credential.blob, credential.blob_size);
+  vault_release(&credential);
+  return fits;
+}
+
 void select_account(const wchar_t* login) {
   copy_text(g_selected_account, ACCOUNT_NAME_UNITS, login);
   save_selected_account();

@@ -4,10 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "accounts/accounts.h"
 #include "accounts/platform.h"
 #include "accounts/utf16le.h"
-#include "accounts/vault.h"
 #include "accounts/wipe.h"
 #include "core/journal.h"
 #include "core/os.h"
@@ -246,25 +244,11 @@ void forget_queued_account(const wchar_t* login) {
   leave_bridge_lock();
 }
 
-// Every queueing first wipes what an earlier play left: a selection that is empty or cannot be
-// read leaves nothing for the game to fetch.
-int queue_selected_account() {
-  clear_bridge_queue();
-  if (g_selected_account[0] == L'\0') return 1;
-  wchar_t target[ACCOUNT_TARGET_UNITS];
-  account_target(g_selected_account, target);
-  vault_credential credential;
-  if (!vault_read(target, &credential)) return 0;
-  if (credential.blob_size >= PASSWORD_BLOB_LIMIT) {
-    vault_release(&credential);
-    return 0;
-  }
+void queue_account(const wchar_t* login, const unsigned char* password_utf16le, size_t password_bytes) {
   enter_bridge_lock();
-  copy_text(g_pending_login, PENDING_UNITS, credential.user_name);
-  utf16le_to_text(credential.blob, credential.blob_size, g_pending_password, PENDING_UNITS);
+  copy_text(g_pending_login, PENDING_UNITS, login);
+  utf16le_to_text(password_utf16le, password_bytes, g_pending_password, PENDING_UNITS);
   g_pending_since = bridge_clock_ms();
   g_pending_account = 1;
   leave_bridge_lock();
-  vault_release(&credential);
-  return 1;
 }

@@ -64,6 +64,9 @@ int journal_refused_peer(int found);
 
 // Takes the queued account off the queue and wipes its login and password.
 void clear_bridge_queue();
+// Queues the login and the password (UTF-16LE bytes, as the vault keeps them) for the game's
+// next request, in place of whatever was queued.
+void queue_account(const wchar_t* login, const unsigned char* password_utf16le, size_t password_bytes);
 // The same once the account has been queued for BRIDGE_QUEUE_LIFETIME_MS.
 void expire_bridge_queue();
 // The same when the queued account is the login (ignoring case): it has just been removed.
