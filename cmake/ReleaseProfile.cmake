@@ -4,6 +4,8 @@
 # the launcher then trusts a manifest signed by either. release_expiry_required=1 makes the
 # launcher refuse a manifest without "expires"; absent, 0. It is meant to stay on once a
 # launcher with it has shipped: the release tool carries it into every profile it writes.
+# Each individually published file has its size in bytes beside its digest (<key>_size): the
+# launcher downloads no more than that.
 #
 #   read_release_profile(<profile file> <output header>)
 
@@ -56,7 +58,11 @@ function(read_release_profile file out_header)
   endforeach()
   list(APPEND labels S1)
   set(digest_keys pin_updater pin_launcher_ui pin_skills pin_common_meta ${labels})
-  set(required_keys origin_host release_key_modulus release_key_exponent ${digest_keys})
+  set(size_keys "")
+  foreach(key pin_updater pin_launcher_ui pin_skills pin_common_meta C10 T9 M5)
+    list(APPEND size_keys ${key}_size)
+  endforeach()
+  set(required_keys origin_host release_key_modulus release_key_exponent ${digest_keys} ${size_keys})
   set(next_keys release_key_next_modulus release_key_next_exponent)
   set(known_keys ${required_keys} ${next_keys} release_expiry_required)
 
@@ -129,6 +135,12 @@ function(read_release_profile file out_header)
     endif()
   endforeach()
 
+  foreach(key IN LISTS size_keys)
+    if(NOT value_${key} MATCHES "^[1-9][0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?[0-9]?$")
+      _profile_fail("${file}" "${key}" "expected a size in bytes, 1 to 999999999")
+    endif()
+  endforeach()
+
   # One row per trusted key, the release key first.
   set(moduli "")
   set(exponents "")
@@ -152,6 +164,10 @@ function(read_release_profile file out_header)
   foreach(key IN LISTS digest_keys)
     string(TOUPPER "${key}" upper)
     string(APPEND body "#define VORNA380_DIGEST_${upper} L\"${value_${key}}\"\n")
+  endforeach()
+  foreach(key IN LISTS size_keys)
+    string(TOUPPER "${key}" upper)
+    string(APPEND body "#define VORNA380_${upper} ${value_${key}}u\n")
   endforeach()
   file(CONFIGURE OUTPUT "${out_header}" CONTENT "${body}" @ONLY)
 endfunction()

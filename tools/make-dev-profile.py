@@ -4,7 +4,7 @@
 The profile trusts dev-release-key.pem and, as its next key, dev-release-key-next.pem, so that
 the tests can check a release signed by a rotated key. Every pinned digest of the development
 profile is the SHA-256 of a short text kept in dev-contents.txt, so tests can write files that
-carry exactly those digests.
+carry exactly those digests (and, for the individually published files, those sizes).
 """
 import hashlib
 import pathlib
@@ -17,6 +17,8 @@ LABELS = (["H0", "H1", "H2", "H3", "P0", "P1", "G1", "G2", "G3", "J1", "J2", "J3
           + [f"M{i}" for i in range(1, 6)] + [f"D{i}" for i in range(1, 5)] + ["S1"]
           + [f"U{i}" for i in range(1, 6)] + [f"V{i}" for i in range(1, 6)])
 PINS = ["pin_updater", "pin_launcher_ui", "pin_skills", "pin_common_meta"]
+# The individually published files: their size in bytes goes beside their digest.
+SIZED = PINS + ["C10", "T9", "M5"]
 
 
 def public_half(key: pathlib.Path) -> tuple:
@@ -54,6 +56,8 @@ def main() -> int:
     ]
     for name in PINS + LABELS:
         lines.append(f"{name}={hashlib.sha256(texts[name].encode()).hexdigest()}")
+        if name in SIZED:
+            lines.append(f"{name}_size={len(texts[name].encode())}")
     (release / "dev.profile").write_text("\n".join(lines) + "\n")
     return 0
 

@@ -27,8 +27,8 @@ and prints the integrity list's digest as its last line.
 
 The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
 match its digest, "Tarvo.exe" must be listed, and each individually published file must have
-the digest that the profile pins for it. The key must be the profile's release key or its next
-key. With --previous, a sequence given with --sequence must be higher than the previous
+the digest and the size (KEY_size) that the profile pins for it. The key must be the profile's
+release key or its next key. With --previous, a sequence given with --sequence must be higher than the previous
 manifest's, and a previous manifest without one needs --sequence. When the
 package would be smaller than the minimum, an incompressible filler file,
 data/release-filler.bin, is added to the client and to its list (the client folder is changed;
@@ -41,6 +41,7 @@ are hard links to the good tree's. KIND is one of
   package-digest   the manifest, signed again, names another package digest
   missing:PATH     the file at PATH (relative to the tree) is left out
   content:PATH     the file at PATH holds other bytes
+  flipped:PATH     the file at PATH holds other bytes of the same size
   sequence:N       the manifest, signed again, carries sequence N (empty N: no sequence)
   expires:TIME     the manifest, signed again, expires at TIME, YYYY-MM-DDTHH:MM:SSZ, which
                    may lie in the past (empty TIME: no expiry)
@@ -61,8 +62,10 @@ are hard links to the good tree's. KIND is one of
 profile prints the profile (default the development profile) for the next step of a key
 rotation: --next-key PEM (a public key, or a private key of which only the public half is read)
 names that key as the next key, replacing any next key the profile had; --promote makes the
-next key the release key and drops the old one; both together do both, in that order. Every
-other line is kept as it stands.
+next key the release key and drops the old one; both together do both, in that order. The
+profile it prints requires expiry, release_expiry_required=1, added or turned on: that setting
+only goes one way, as launchers built with it refuse a manifest without "expires" (publish always
+writes one). Every other line is kept as it stands.
 
 Only the Python standard library and the openssl command are used.
 """
@@ -91,6 +94,7 @@ DEFAULT_EXPIRES_IN_DAYS = 90
 UTC_TIME = "%Y-%m-%dT%H:%M:%SZ"
 KEY_FIELDS = ("release_key_modulus", "release_key_exponent")
 NEXT_KEY_FIELDS = ("release_key_next_modulus", "release_key_next_exponent")
+EXPIRY_FIELD = "release_expiry_required"
 
 # Individually published files: path in the client, path on the server, profile key of its pin.
 PUBLISHED = [
@@ -127,7 +131,8 @@ def read_profile(path):
             if line.strip() and not line.lstrip().startswith("#") and "=" in line:
                 key, _, value = line.partition("=")
                 values[key] = value
-    for key in ["origin_host", "release_key_modulus", "release_key_exponent"] + [p[2] for p in PUBLISHED]:
+    for key in ["origin_host", "release_key_modulus", "release_key_exponent"] + [p[2] for p in PUBLISHED] \
+            + [p[2] + "_size" for p in PUBLISHED]:
         if key not in values:
             refuse("the profile %s has no %s" % (path, key))
     return values
@@ -227,6 +232,9 @@ def check_client(client, profile):
             refuse("the individually published file %s is missing from the client" % relative)
         if sha256_file(full) != profile[pin]:
             refuse("the individually published file %s does not match the profile's %s" % (relative, pin))
+        if str(os.path.getsize(full)) != profile[pin + "_size"]:
+            refuse("the individually published file %s has %d bytes, not the profile's %s=%s: launchers "
+                   "would refuse it" % (relative, os.path.getsize(full), pin + "_size", profile[pin + "_size"]))
     return entries
 
 
@@ -470,7 +478,7 @@ def variant(args):
     manifest = os.path.join(tree, *MANIFEST.split("/"))
     for kind in args.breaks:
         name, _, path = kind.partition(":")
-        if name in ("missing", "content"):
+        if name in ("missing", "content", "flipped"):
             full = os.path.join(tree, *path.split("/"))
             if not path or not os.path.isfile(full):
                 refuse("%s: no file %s in the tree" % (kind, path))
@@ -480,6 +488,11 @@ def variant(args):
             if name == "content":
                 with open(full, "wb") as out:
                     out.write(content + b"\naltered by publish-release.py variant\n")
+            elif name == "flipped":
+                if not content:
+                    refuse("%s: the file is empty" % kind)
+                with open(full, "wb") as out:
+                    out.write(bytes([content[0] ^ 0x01]) + content[1:])
         elif name == "signature":
             with open(manifest + ".sig", "rb") as data:
                 signature = bytearray(data.read())
@@ -553,6 +566,7 @@ def next_profile(args):
         if half == current:
             refuse("the key %s is already the release key" % args.next_key)
         values.update(zip(NEXT_KEY_FIELDS, half))
+    values[EXPIRY_FIELD] = "1"
     out = []
     for line in lines:
         key = line.partition("=")[0] if "=" in line and not line.lstrip().startswith("#") else None
@@ -561,6 +575,8 @@ def next_profile(args):
         out.append("%s=%s" % (key, values[key]) if key in values else line)
         if key == KEY_FIELDS[1]:
             out.extend("%s=%s" % (field, values[field]) for field in NEXT_KEY_FIELDS if field in values)
+            if EXPIRY_FIELD not in profile:
+                out.append("%s=1" % EXPIRY_FIELD)
     sys.stdout.write("\n".join(out) + "\n")
 
 

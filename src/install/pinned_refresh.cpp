@@ -5,23 +5,27 @@
 #include "core/paths.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "integrity/verify.h"
 #include "release_profile.h"
 #include "transfer/powershell.h"
 #include "trust/digest.h"
 
 const pinned_row k_pinned_rows[PINNED_ROW_COUNT] = {
     {L"Mise a jour legere du launcher graphique...", L"Moorbridge.exe", L"dl/Moorbridge.exe",
-     VORNA380_DIGEST_PIN_UPDATER},
-    {nullptr, L"Moorbridge_d.exe", L"dl/Moorbridge_d.exe", VORNA380_DIGEST_PIN_UPDATER},
-    {nullptr, L"Vorna380.LauncherUi.dll", L"dl/Vorna380.LauncherUi.dll", VORNA380_DIGEST_PIN_LAUNCHER_UI},
+     VORNA380_DIGEST_PIN_UPDATER, VORNA380_PIN_UPDATER_SIZE},
+    {nullptr, L"Moorbridge_d.exe", L"dl/Moorbridge_d.exe", VORNA380_DIGEST_PIN_UPDATER, VORNA380_PIN_UPDATER_SIZE},
+    {nullptr, L"Vorna380.LauncherUi.dll", L"dl/Vorna380.LauncherUi.dll", VORNA380_DIGEST_PIN_LAUNCHER_UI,
+     VORNA380_PIN_LAUNCHER_UI_SIZE},
     {L"Import des ateliers gemmotaille...", L"data/common/Skills.k5o", L"dl/client-delta/Skills.k5o",
-     VORNA380_DIGEST_PIN_SKILLS},
-    {nullptr, L"data/common/data.meta", L"dl/client-delta/common-data.meta", VORNA380_DIGEST_PIN_COMMON_META},
+     VORNA380_DIGEST_PIN_SKILLS, VORNA380_PIN_SKILLS_SIZE},
+    {nullptr, L"data/common/data.meta", L"dl/client-delta/common-data.meta", VORNA380_DIGEST_PIN_COMMON_META,
+     VORNA380_PIN_COMMON_META_SIZE},
     {L"Import du routage Bestiaire...", L"ui/Orlune_Common/Common.swf", L"dl/client-delta/Common.swf",
-     VORNA380_DIGEST_C10},
-    {nullptr, L"ui/Orlune_Taxi/Taxi.swf", L"dl/client-delta/Taxi.swf", VORNA380_DIGEST_T9},
-    {nullptr, L"ui/Orlune_ContextMenu/ContextMenu.swf", L"dl/client-delta/ContextMenu.swf", VORNA380_DIGEST_M5},
-    {nullptr, L"client-integrity.sha256", L"dl/client-integrity.sha256", nullptr},
+     VORNA380_DIGEST_C10, VORNA380_C10_SIZE},
+    {nullptr, L"ui/Orlune_Taxi/Taxi.swf", L"dl/client-delta/Taxi.swf", VORNA380_DIGEST_T9, VORNA380_T9_SIZE},
+    {nullptr, L"ui/Orlune_ContextMenu/ContextMenu.swf", L"dl/client-delta/ContextMenu.swf", VORNA380_DIGEST_M5,
+     VORNA380_M5_SIZE},
+    {nullptr, L"client-integrity.sha256", L"dl/client-integrity.sha256", nullptr, INTEGRITY_LIST_LIMIT},
 };
 
 namespace {
@@ -42,17 +46,20 @@ void pass_status_point(size_t row) {
 }
 }  // namespace
 
-int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest) {
+int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest,
+                            uint64_t size_cap) {
   join_path(s_destination, g_client, destination);
   join_path(s_temporary, g_root, L"launcher-delta.tmp");
   os_delete_file(s_temporary);
-  // A failed download leaves what the job left; the next refresh deletes it first. Pinned
-  // files have no announced size: their digest decides.
-  job_parameters download = download_job(url, s_temporary, 0);
+  // A failed download leaves what the job left; the next refresh deletes it first. The Linux
+  // job stops at the cap; PowerShell brings the whole file, so the size is checked before the
+  // file is read.
+  job_parameters download = download_job(url, s_temporary, size_cap);
   if (!powershell(k_download_script, &download)) return 0;
   unsigned char digest[DIGEST_BYTES];
   wchar_t actual[DIGEST_TEXT_UNITS];
-  if (sha256_file(s_temporary, digest)) {
+  uint64_t size = 0;
+  if (os_file_size(s_temporary, &size) && size <= size_cap && sha256_file(s_temporary, digest)) {
     digest_hex(digest, actual);
     crash_point("pinned-file-downloaded");
     if (equal_ignoring_case(actual, expected_digest) && os_move_over(s_temporary, s_destination)) {
@@ -73,7 +80,7 @@ int refresh_pinned_files(const release_manifest* manifest) {
     builder_append(&text, VORNA380_RELEASE_ORIGIN);
     builder_append(&text, row.server_path);
     const wchar_t* digest = row.digest != nullptr ? row.digest : manifest->integrity_sha256;
-    if (!replace_downloaded_file(url, row.destination, digest)) return 0;
+    if (!replace_downloaded_file(url, row.destination, digest, row.size)) return 0;
   }
   return 1;
 }

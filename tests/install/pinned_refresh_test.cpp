@@ -111,21 +111,35 @@ TEST_F(PinnedRefresh, DigestIsComparedInAnyLetterCaseAndAWrongOneChangesNothing)
   std::wstring url = origin_url(L"dl/Vorna380.LauncherUi.dll");
   std::wstring pinned = from_utf8(sha256_hex(dev_content("pin_launcher_ui")));
   std::wstring wrong = from_utf8(sha256_hex("another library"));
-  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Vorna380.LauncherUi.dll", wrong.c_str()), 0);
+  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Vorna380.LauncherUi.dll", wrong.c_str(), 4096), 0);
   EXPECT_TRUE(is_older(2));
   EXPECT_FALSE(file_exists(temporary()));
 
   for (wchar_t& c : pinned) c = static_cast<wchar_t>(towupper(c));
-  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Vorna380.LauncherUi.dll", pinned.c_str()), 1);
+  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Vorna380.LauncherUi.dll", pinned.c_str(), 4096), 1);
   EXPECT_EQ(content_of(2), expected_of(2));
   EXPECT_TRUE(journal.messages().empty());
+}
+
+TEST_F(PinnedRefresh, FileServedLargerThanItsPinnedSizeIsRefused) {
+  // The served library, with the right digest, one byte over the cap.
+  std::wstring url = origin_url(L"dl/Vorna380.LauncherUi.dll");
+  const std::string content = dev_content("pin_launcher_ui");
+  std::wstring pinned = from_utf8(sha256_hex(content));
+  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Vorna380.LauncherUi.dll", pinned.c_str(), content.size() - 1), 0);
+  EXPECT_TRUE(is_older(2));
+  EXPECT_LT(read_bytes(temporary()).size(), content.size()) << "nothing beyond the cap is kept";
+  // The rows carry the profile's sizes, which are those of the development contents.
+  for (size_t row = 0; row + 1 < PINNED_ROW_COUNT; ++row) {
+    EXPECT_EQ(k_pinned_rows[row].size, dev_content(k_rows[row].label).size()) << row;
+  }
 }
 
 TEST_F(PinnedRefresh, FailedDownloadNeverLeavesAStaleTemporaryFile) {
   ASSERT_TRUE(write_bytes(temporary(), "left by an interrupted refresh"));
   std::wstring url = origin_url(L"fault/status-404");
   std::wstring pinned = from_utf8(sha256_hex(dev_content("pin_updater")));
-  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Moorbridge.exe", pinned.c_str()), 0);
+  EXPECT_EQ(replace_downloaded_file(url.c_str(), L"Moorbridge.exe", pinned.c_str(), 4096), 0);
   EXPECT_TRUE(is_older(0));
   EXPECT_NE(read_bytes(temporary()), "left by an interrupted refresh");
   std::vector<std::string> messages = journal.messages();

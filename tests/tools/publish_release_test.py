@@ -111,14 +111,45 @@ class Guards(unittest.TestCase):
         self.assert_refused(tool("profile", "--profile", rotated, "--next-key", outside), "is already the release key")
 
 
+    def test_profiles_it_writes_require_expiry(self):
+        with open(PROFILE) as profile:
+            original = profile.read()
+        for setting in ("", "release_expiry_required=0\n"):
+            source = os.path.join(self.dir, "source.profile")
+            with open(source, "w") as out:
+                out.write(re.sub(r"^release_expiry_required=.*\n", setting, original, flags=re.M))
+            code, text = tool("profile", "--profile", source, "--promote")
+            self.assertEqual(code, 0, text)
+            self.assertEqual(re.findall(r"^release_expiry_required=.*$", text, re.M), ["release_expiry_required=1"])
+
+
+def copy_of_client(work):
+    client = os.path.join(work, "Client")
+    # A copy: the tool rewrites the client's list and filler, which the fixtures share.
+    shutil.copytree(os.path.join(FIXTURES, "releases", "client", "Client"), client,
+                    ignore=shutil.ignore_patterns("release-filler.bin"))
+    return client
+
+
 class NextKeyRelease(unittest.TestCase):
+    def test_published_file_must_have_the_pinned_size(self):
+        work = tempfile.mkdtemp()
+        try:
+            profile = os.path.join(work, "sizes.profile")
+            with open(PROFILE) as source, open(profile, "w") as out:
+                out.write(re.sub(r"^pin_skills_size=(\d+)$", lambda m: "pin_skills_size=%d" % (int(m[1]) - 1),
+                                 source.read(), flags=re.M))
+            code, text = tool("publish", copy_of_client(work), os.path.join(work, "tree"), "--profile", profile)
+            self.assertNotEqual(code, 0, text)
+            self.assertIn("data/common/Skills.k5o has", text)
+            self.assertFalse(os.path.exists(os.path.join(work, "tree")))
+        finally:
+            shutil.rmtree(work)
+
     def test_published_with_the_next_key_the_launcher_accepts_it(self):
         work = tempfile.mkdtemp()
         try:
-            client = os.path.join(work, "Client")
-            # A copy: the tool rewrites the client's list and filler, which the fixtures share.
-            shutil.copytree(os.path.join(FIXTURES, "releases", "client", "Client"), client,
-                            ignore=shutil.ignore_patterns("release-filler.bin"))
+            client = copy_of_client(work)
             previous = os.path.join(FIXTURES, "releases", "sequence-5", "dl", "Vorna380.release.manifest")
             tree = os.path.join(work, "tree")
             code, text = tool("publish", client, tree, "--key", NEXT_KEY, "--previous", previous,
