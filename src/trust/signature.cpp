@@ -22,6 +22,13 @@ void build_release_key_blob(size_t index, unsigned char blob[RELEASE_KEY_BLOB_BY
   memcpy(blob + 27, k_release_key_moduli[index], modulus_bytes);
 }
 
+int release_key_blob_sound(const unsigned char blob[RELEASE_KEY_BLOB_BYTES]) {
+  const unsigned char* exponent = blob + 24;
+  const unsigned char* modulus = blob + 27;
+  const uint32_t value = (uint32_t{exponent[0]} << 16) | (uint32_t{exponent[1]} << 8) | exponent[2];
+  return value >= 3 && (value & 1) != 0 && (modulus[0] & 0x80) != 0 && (modulus[383] & 1) != 0;
+}
+
 int verify_release_signature(const unsigned char* data, uint32_t data_length, const unsigned char* signature,
                              uint32_t signature_length) {
   if (signature_length != SIGNATURE_BYTES) return 0;
@@ -33,7 +40,7 @@ int verify_release_signature(const unsigned char* data, uint32_t data_length, co
   int result = 0;
   for (size_t index = 0; index < release_key_count() && !result; ++index) {
     build_release_key_blob(index, blob);
-    result = verify_digest_signature(digest, signature, signature_length, blob);
+    if (release_key_blob_sound(blob)) result = verify_digest_signature(digest, signature, signature_length, blob);
   }
   free(blob);
   return result;

@@ -19,3 +19,7 @@ size_t release_key_count();
 // The 411-byte RSAPUBLICBLOB form of the built-in release key at index.
 constexpr size_t RELEASE_KEY_BLOB_BYTES = 411;
 void build_release_key_blob(size_t index, unsigned char blob[RELEASE_KEY_BLOB_BYTES]);
+// 1 when the blob's key can be an RSA-3072 key worth checking against: an odd exponent of at
+// least 3 (under an exponent of 1 a "signature" made without any key verifies) and an odd
+// modulus with its top bit set. Other keys are never used, whatever the build holds.
+int release_key_blob_sound(const unsigned char blob[RELEASE_KEY_BLOB_BYTES]);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "support/test_support.h"
@@ -138,4 +139,24 @@ TEST(ReleaseKeyBlob, MatchesTheDevelopmentKeysAsOpensslReadsThem) {
     EXPECT_GE(blob[27], 0x80) << "big-endian: the top bit of a 3072-bit modulus comes first";
     for (size_t i = RELEASE_KEY_BLOB_BYTES; i < sizeof blob; ++i) EXPECT_EQ(blob[i], 0xA5) << "written past 411 bytes";
   }
+}
+
+TEST(ReleaseKeyBlob, KeysThatNoKeyPairHasAreNeverUsed) {
+  unsigned char sound[RELEASE_KEY_BLOB_BYTES];
+  build_release_key_blob(0, sound);
+  EXPECT_EQ(release_key_blob_sound(sound), 1);
+  const unsigned char exponents[][3] = {{0, 0, 1}, {0, 0, 0}, {0, 0, 2}, {1, 0, 0}};
+  for (const auto& exponent : exponents) {
+    unsigned char blob[RELEASE_KEY_BLOB_BYTES];
+    memcpy(blob, sound, sizeof blob);
+    memcpy(blob + 24, exponent, 3);
+    EXPECT_EQ(release_key_blob_sound(blob), 0) << hex_of(exponent, 3);
+  }
+  unsigned char blob[RELEASE_KEY_BLOB_BYTES];
+  memcpy(blob, sound, sizeof blob);
+  blob[RELEASE_KEY_BLOB_BYTES - 1] &= 0xFE;
+  EXPECT_EQ(release_key_blob_sound(blob), 0) << "an even modulus";
+  memcpy(blob, sound, sizeof blob);
+  blob[27] &= 0x7F;
+  EXPECT_EQ(release_key_blob_sound(blob), 0) << "a modulus of fewer than 3072 bits";
 }
