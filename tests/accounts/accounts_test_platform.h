@@ -10,12 +10,7 @@ bool lock_vault();
 bool selection_file_is_hidden(const std::wstring& path);
 // Every regular file below the folder.
 std::vector<std::wstring> files_under(const std::wstring& folder);
-// Sets an environment variable of this process (inherited by the programs it starts).
-void set_environment(const std::wstring& name, const std::wstring& value);
-std::wstring get_environment(const std::wstring& name);
 // Lets the file be run as a program (nothing to do on Windows).
 bool make_executable(const std::wstring& path);
 // The words naming the kind of error code in this build's journal lines.
 std::wstring expected_error_label();
-// True when the Windows build runs under Wine rather than Windows.
-bool running_under_wine();

@@ -52,17 +52,6 @@ std::vector<std::wstring> files_under(const std::wstring& folder) {
   return files;
 }
 
-void set_environment(const std::wstring& name, const std::wstring& value) {
-  setenv(to_utf8(name).c_str(), to_utf8(value).c_str(), 1);
-}
-
-std::wstring get_environment(const std::wstring& name) {
-  const char* value = getenv(to_utf8(name).c_str());
-  return value != nullptr ? from_utf8(value) : std::wstring();
-}
-
 bool make_executable(const std::wstring& path) { return chmod(to_utf8(path).c_str(), 0755) == 0; }
 
 std::wstring expected_error_label() { return L"erreur systeme"; }
-
-bool running_under_wine() { return false; }

@@ -30,21 +30,6 @@ std::vector<std::wstring> files_under(const std::wstring& folder) {
   return files;
 }
 
-void set_environment(const std::wstring& name, const std::wstring& value) {
-  SetEnvironmentVariableW(name.c_str(), value.c_str());
-}
-
-std::wstring get_environment(const std::wstring& name) {
-  wchar_t value[32768];
-  DWORD length = GetEnvironmentVariableW(name.c_str(), value, 32768);
-  return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
-}
-
 bool make_executable(const std::wstring&) { return true; }
 
 std::wstring expected_error_label() { return L"erreur Windows"; }
-
-bool running_under_wine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}

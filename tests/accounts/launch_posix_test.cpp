@@ -18,10 +18,10 @@ class WindowsGame : public AccountsTest {
     AccountsTest::SetUp();
     ASSERT_TRUE(make_dirs(dir / L"Client"));
     ASSERT_TRUE(write_bytes(dir / L"Client/Tarvo.exe", std::string("MZ\x90\0", 4) + "PE"));
-    saved_path = get_environment(L"PATH");
+    saved_path = get_variable(L"PATH");
   }
   void TearDown() override {
-    set_environment(L"PATH", saved_path);
+    set_variable(L"PATH", saved_path);
     AccountsTest::TearDown();
   }
 
@@ -36,7 +36,7 @@ TEST_F(WindowsGame, RunsThroughWineFromThePathInTheClientFolder) {
                                              to_utf8(record) + ".tmp'\nmv '" + to_utf8(record) + ".tmp' '" +
                                              to_utf8(record) + "'\n"));
   ASSERT_TRUE(make_executable(bin / L"wine"));
-  set_environment(L"PATH", L"/nonexistent::" + bin.path + L":" + saved_path);
+  set_variable(L"PATH", L"/nonexistent::" + bin.path + L":" + saved_path);
   ASSERT_EQ(launch_game(), 1);
   std::string recorded;
   for (int i = 0; i < 3000 && (recorded = read_bytes(record)).empty(); ++i) usleep(10000);
@@ -44,7 +44,7 @@ TEST_F(WindowsGame, RunsThroughWineFromThePathInTheClientFolder) {
 }
 
 TEST_F(WindowsGame, WithoutWineTheGameDoesNotStart) {
-  set_environment(L"PATH", bin.path);
+  set_variable(L"PATH", bin.path);
   EXPECT_EQ(launch_game(), 0);
   EXPECT_EQ(capture.messages(), std::vector<std::string>{"Echec ouverture Tarvo.exe (erreur systeme 2)."});
 }

@@ -20,15 +20,15 @@ class GameLaunch : public AccountsTest {
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_TRUE(make_dirs(client));
-    saved_records = get_environment(L"VORNA380_TARVO_RECORDS");
-    set_environment(L"VORNA380_TARVO_RECORDS", records.path);
+    saved_records = get_variable(L"VORNA380_TARVO_RECORDS");
+    set_variable(L"VORNA380_TARVO_RECORDS", records.path);
     g_pending_account = 0;
     start_account_bridge();
   }
   void TearDown() override {
     stop_account_bridge();
     g_pending_account = 0;
-    set_environment(L"VORNA380_TARVO_RECORDS", saved_records);
+    set_variable(L"VORNA380_TARVO_RECORDS", saved_records);
     AccountsTest::TearDown();
   }
   void queue_account() {

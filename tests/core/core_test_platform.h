@@ -45,8 +45,5 @@ void destroy_test_window(window_handle window);
 // Releases what is left of a window from open_test_window (after destroy_test_window or not).
 void release_test_window(window_handle window);
 
-// True when the Windows build runs under Wine rather than Windows.
-bool running_under_wine();
-
 // Memory the process holds privately, in bytes (0 when unknown).
 size_t process_private_bytes();

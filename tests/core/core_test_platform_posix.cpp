@@ -94,5 +94,3 @@ size_t process_private_bytes() {
   fclose(statm);
   return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
-
-bool running_under_wine() { return false; }

@@ -88,8 +88,3 @@ size_t process_private_bytes() {
   // Wine leaves PrivateUsage at 0; the page-file usage is the same commit charge.
   return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
-
-bool running_under_wine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}

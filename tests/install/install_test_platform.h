@@ -54,6 +54,3 @@ intptr_t start_program_with_id(const std::vector<std::wstring>& args, uint32_t i
 // How a test copy of the launcher ends at its chosen crash point: SIGKILL (Linux), exit code 9
 // from TerminateProcess (Windows).
 extern const int k_crash_ending;
-// Sets a variable of this process's environment, which the programs it starts inherit; an
-// empty value removes it.
-void set_variable(const std::wstring& name, const std::wstring& value);

@@ -18,14 +18,6 @@
 const int k_activation_ending = 1000 + SIGKILL;
 const int k_crash_ending = 1000 + SIGKILL;
 
-void set_variable(const std::wstring& name, const std::wstring& value) {
-  if (value.empty()) {
-    unsetenv(to_utf8(name).c_str());
-  } else {
-    setenv(to_utf8(name).c_str(), to_utf8(value).c_str(), 1);
-  }
-}
-
 bool copy_helper(const std::wstring& destination) {
   std::string program = read_bytes(CLIENT_HELPER_PATH);
   return !program.empty() && write_bytes(destination, program) && chmod(to_utf8(destination).c_str(), 0755) == 0;

@@ -6,10 +6,6 @@
 const int k_activation_ending = 1604;
 const int k_crash_ending = 9;
 
-void set_variable(const std::wstring& name, const std::wstring& value) {
-  SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
-}
-
 bool copy_helper(const std::wstring& destination) {
   return CopyFileW(CLIENT_HELPER_PATH, destination.c_str(), FALSE) != 0;
 }

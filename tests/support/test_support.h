@@ -50,6 +50,13 @@ int wait_program(intptr_t program, unsigned timeout_ms = 60000);
 // target must be a folder. False where the system cannot make one (Wine answers
 // ERROR_NOT_SUPPORTED).
 bool make_link(const std::wstring& target, const std::wstring& link);
+
+// This process's environment, which the programs it starts inherit: an empty value removes the
+// variable; an absent one reads as empty.
+void set_variable(const std::wstring& name, const std::wstring& value);
+std::wstring get_variable(const std::wstring& name);
+// Whether the Windows build runs under Wine (never on Linux).
+bool running_under_wine();
 // A FIFO and a bound socket at path (Linux only: false on Windows).
 bool make_fifo(const std::wstring& path);
 bool make_socket(const std::wstring& path);

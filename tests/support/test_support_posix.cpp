@@ -157,3 +157,18 @@ exclusive_lock::~exclusive_lock() {
   }
 }
 bool exclusive_lock::held() const { return handle != 0; }
+
+void set_variable(const std::wstring& name, const std::wstring& value) {
+  if (value.empty()) {
+    unsetenv(to_utf8(name).c_str());
+  } else {
+    setenv(to_utf8(name).c_str(), to_utf8(value).c_str(), 1);
+  }
+}
+
+std::wstring get_variable(const std::wstring& name) {
+  const char* value = getenv(to_utf8(name).c_str());
+  return value != nullptr ? from_utf8(value) : std::wstring();
+}
+
+bool running_under_wine() { return false; }

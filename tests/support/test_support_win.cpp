@@ -186,3 +186,18 @@ exclusive_lock::~exclusive_lock() {
   if (held()) CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 bool exclusive_lock::held() const { return reinterpret_cast<HANDLE>(handle) != INVALID_HANDLE_VALUE; }
+
+void set_variable(const std::wstring& name, const std::wstring& value) {
+  SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
+std::wstring get_variable(const std::wstring& name) {
+  std::vector<wchar_t> value(32768);
+  DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+  return length > 0 && length < value.size() ? std::wstring(value.data(), length) : std::wstring();
+}
+
+bool running_under_wine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
