@@ -7,9 +7,12 @@
 #include "core/text.h"
 
 const wchar_t k_user_agent[] = L"Vorna380-Secure-Launcher/1.0";
+const wchar_t k_redirect_off_origin[] = L"Redirection refusee: elle quitte l'origine de la release.";
+uint32_t g_rate_window_ms = TRANSFER_RATE_WINDOW_MS;
 
 namespace {
 constexpr size_t ATTEMPT_LINE_UNITS = 192;
+constexpr size_t URL_LINE_UNITS = 1024;  // a longer URL is cut in the journal line
 
 void journal_attempt(const wchar_t* before, unsigned attempt, const wchar_t* after) {
   wchar_t line[ATTEMPT_LINE_UNITS];
@@ -31,6 +34,58 @@ int download_small(const wchar_t* url, const wchar_t* destination) {
     if (attempt < DOWNLOAD_ATTEMPTS) os_sleep_ms(RETRY_PAUSE_MS * attempt);
   }
   return 0;
+}
+
+void start_rate_watch(rate_watch* watch) {
+  watch->window_start_ms = transfer_clock_ms();
+  watch->window_start_bytes = 0;
+  watch->window_ms = g_rate_window_ms;
+}
+
+int rate_kept(rate_watch* watch, uint64_t bytes) {
+  if (bytes < watch->window_start_bytes) watch->window_start_bytes = 0;
+  uint64_t now = transfer_clock_ms();
+  if (now - watch->window_start_ms < watch->window_ms) return 1;
+  uint64_t minimum = static_cast<uint64_t>(TRANSFER_MINIMUM_RATE) * watch->window_ms / 1000;
+  if (bytes - watch->window_start_bytes < minimum) return 0;
+  watch->window_start_ms = now;
+  watch->window_start_bytes = bytes;
+  return 1;
+}
+
+uint32_t rate_watch_wait_ms(const rate_watch* watch) {
+  uint64_t passed = transfer_clock_ms() - watch->window_start_ms;
+  return passed < watch->window_ms ? static_cast<uint32_t>(watch->window_ms - passed) : 1;
+}
+
+void journal_too_slow(const wchar_t* url) {
+  wchar_t line[ATTEMPT_LINE_UNITS + URL_LINE_UNITS];
+  text_builder builder = start_text(line, ATTEMPT_LINE_UNITS + URL_LINE_UNITS);
+  builder_append(&builder, L"Transfert abandonne: moins de ");
+  builder_append_uint(&builder, TRANSFER_MINIMUM_RATE / 1024, 1);
+  builder_append(&builder, L" Kio/s pendant ");
+  builder_append_uint(&builder, g_rate_window_ms / 1000, 1);
+  builder_append(&builder, L" s (");
+  builder_append(&builder, url);
+  builder_append(&builder, L").");
+  write_log(line);
+}
+
+int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                   range_connection* connection) {
+  if (begin >= end || end > total) return 0;
+  uint64_t received = 0;
+  range_outcome outcome = fetch_range_once(url, begin, end, total, sink, connection, &received);
+  if (outcome != RANGE_DROPPED || received >= end - begin) return outcome == RANGE_DONE;
+  // The retry asks only for what is missing, so that the sink never sees a byte twice.
+  wchar_t line[ATTEMPT_LINE_UNITS];
+  text_builder builder = start_text(line, ATTEMPT_LINE_UNITS);
+  builder_append(&builder, L"Plage interrompue apres ");
+  builder_append_uint(&builder, received, 1);
+  builder_append(&builder, L" octets: nouvelle demande des octets restants.");
+  write_log(line);
+  uint64_t more = 0;
+  return fetch_range_once(url, begin + received, end, total, sink, connection, &more) == RANGE_DONE;
 }
 
 namespace {

@@ -14,6 +14,38 @@ constexpr uint32_t RECEIVE_TIMEOUT_MS = 30000;
 constexpr unsigned DOWNLOAD_ATTEMPTS = 3;
 constexpr uint32_t RETRY_PAUSE_MS = 1500;  // times the number of the failed attempt
 
+// The deadlines of every transfer, the launcher's own and the package download's: connected
+// (name resolved, TCP and TLS done) within TRANSFER_CONNECT_LIMIT_MS, then at least
+// TRANSFER_MINIMUM_RATE bytes a second on average over each window of g_rate_window_ms, counted
+// from the start of the request; a slower transfer is abandoned and journalled.
+constexpr uint32_t TRANSFER_CONNECT_LIMIT_MS = RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS;
+constexpr uint32_t TRANSFER_MINIMUM_RATE = 16384;  // 16 Kio/s
+constexpr uint32_t TRANSFER_RATE_WINDOW_MS = 60000;
+// The window in force: TRANSFER_RATE_WINDOW_MS, shortened by tests.
+extern uint32_t g_rate_window_ms;
+
+// The minimum rate, watched over consecutive windows.
+struct rate_watch {
+  uint64_t window_start_ms;
+  uint64_t window_start_bytes;
+  uint32_t window_ms;
+};
+void start_rate_watch(rate_watch* watch);
+// bytes: all the transfer moved so far (a count that fell since, as for a file written anew,
+// counts from 0). 0 once a whole window has passed with fewer bytes than the minimum; 1
+// otherwise, starting the next window when one has passed.
+int rate_kept(rate_watch* watch, uint64_t bytes);
+// Milliseconds until the current window ends (at least 1).
+uint32_t rate_watch_wait_ms(const rate_watch* watch);
+// "Transfert abandonne: moins de 16 Kio/s pendant 60 s (URL)."
+void journal_too_slow(const wchar_t* url);
+// A monotonic clock in milliseconds (platform halves).
+uint64_t transfer_clock_ms();
+
+// The journal line of a redirect that would leave the release origin.
+extern const wchar_t k_redirect_off_origin[];
+constexpr unsigned REDIRECTS_MAX = 5;
+
 // The user agent of the launcher's own downloads.
 extern const wchar_t k_user_agent[];
 
@@ -32,14 +64,23 @@ struct range_sink {
   void* context;
 };
 
-// One HTTPS GET of the bytes [begin, end) of url, a file of total bytes: 1 when the answer was
-// 206 with exactly "Content-Range: bytes begin-(end-1)/total" and then exactly end - begin
-// bytes, all of them handed to the sink. A server that ignores the range (200), or answers
-// another range, fails it before any byte reaches the sink.
+// HTTPS GETs of the bytes [begin, end) of url, a file of total bytes: 1 when every byte was
+// handed to the sink, in order and each once. An answer counts only when it is 206 with exactly
+// "Content-Range: bytes first-(end-1)/total" for the bytes still missing; a server that ignores
+// the range (200), or answers another range, fails it before any byte reaches the sink.
+// Redirects are followed only within the release origin (at most five). A request whose
+// connection drops, before or after its answer began, is asked again once for the bytes still
+// missing; one refused, or abandoned under the minimum rate, is not.
 // connection: null, or one that range downloads share one after the other.
 struct range_connection;
 int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
                    range_connection* connection = nullptr);
+
+// One request of download_range (platform halves): its outcome, and in *received the bytes it
+// handed to the sink.
+enum range_outcome { RANGE_DONE, RANGE_DROPPED, RANGE_REFUSED };
+range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                               range_connection* connection, uint64_t* received);
 
 // What consecutive range downloads share, so that each one after the first goes over the
 // connection the server kept open instead of a new connection and handshake. For one thread at

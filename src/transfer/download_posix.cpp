@@ -1,9 +1,10 @@
 // libcurl in place of WinHTTP: https only, the system's certificate store, HTTP/1.1, redirects
-// followed to https URLs only (as WinHTTP does by default), and WinHTTP's four time-outs mapped
-// onto libcurl's: resolving and connecting share one limit of 15 + 15 s; a transfer that moves
-// no byte for 30 s (sending or receiving) is abandoned. libcurl is loaded at the first download,
-// so that starting the launcher (and every command-line mode) does not pay for it and the two
-// dozen libraries it brings.
+// followed to https URLs only (as WinHTTP does by default; a range's only within the release
+// origin), and WinHTTP's four time-outs mapped onto libcurl's: resolving and connecting share
+// one limit of 15 + 15 s; a transfer that moves no byte for 30 s (sending or receiving) is
+// abandoned, as is one below the minimum rate (download.h). libcurl is loaded at the first
+// download, so that starting the launcher (and every command-line mode) does not pay for it and
+// the two dozen libraries it brings.
 #define CURL_DISABLE_TYPECHECK  // plain declarations, whose types the table below takes
 #include <curl/curl.h>
 #include <dlfcn.h>
@@ -19,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/journal.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
+#include "release_profile.h"
 #include "transfer/download.h"
 
 namespace {
@@ -70,11 +73,27 @@ void start_curl() {
       resolve(library, &c.url_cleanup, "curl_url_cleanup") && c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 }
 
+// The minimum rate over a transfer's body bytes, checked by libcurl's progress callback, which
+// runs at least once a second whether bytes come or not.
+struct transfer_pace {
+  rate_watch watch;
+  uint64_t moved;
+  bool too_slow;
+};
+
+int check_pace(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  transfer_pace* pace = static_cast<transfer_pace*>(user);
+  if (rate_kept(&pace->watch, pace->moved)) return 0;
+  pace->too_slow = true;
+  return 1;
+}
+
 struct body_sink {
   CURL* curl;
   const char* path;
   int fd;
   uint64_t total;
+  transfer_pace pace;
 };
 
 // The destination is created only once the answer is known to be 200.
@@ -88,6 +107,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
     if (sink->fd < 0) return 0;
   }
   sink->total += bytes;
+  sink->pace.moved += bytes;
   if (sink->total > SMALL_DOWNLOAD_LIMIT) return 0;
   size_t done = 0;
   while (done < bytes) {
@@ -140,7 +160,7 @@ CURLU* split_https_url(const char* url) {
 }
 
 // The settings every download of the launcher's own shares.
-void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_slist* headers) {
+void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_slist* headers, transfer_pace* pace) {
   g_curl.easy_setopt(curl, CURLOPT_CURLU, url);
   g_curl.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
   g_curl.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
@@ -153,18 +173,22 @@ void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_sli
   g_curl.easy_setopt(curl, CURLOPT_USERAGENT, user_agent);
   g_curl.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   g_curl.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  g_curl.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(RESOLVE_TIMEOUT_MS + CONNECT_TIMEOUT_MS));
+  g_curl.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(TRANSFER_CONNECT_LIMIT_MS));
   g_curl.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   g_curl.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(RECEIVE_TIMEOUT_MS / 1000));
   g_curl.easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(DOWNLOAD_CHUNK_BYTES));
+  g_curl.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  g_curl.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, check_pace);
+  g_curl.easy_setopt(curl, CURLOPT_XFERINFODATA, pace);
 }
 
-int fetch(CURLU* url, const char* destination, const char* user_agent) {
+int fetch(CURLU* url, const wchar_t* url_text, const char* destination, const char* user_agent) {
   CURL* curl = g_curl.easy_init();
   if (curl == nullptr) return 0;
   struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");  // no header beyond the user agent
-  body_sink sink = {curl, destination, -1, 0};
-  set_common_options(curl, url, user_agent, headers);
+  body_sink sink = {curl, destination, -1, 0, {}};
+  start_rate_watch(&sink.pace.watch);
+  set_common_options(curl, url, user_agent, headers, &sink.pace);
   g_curl.easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
   g_curl.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
 
@@ -172,26 +196,29 @@ int fetch(CURLU* url, const char* destination, const char* user_agent) {
   int result = g_curl.easy_perform(curl) == CURLE_OK &&
                g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200 &&
                sink.fd >= 0 && sink.total >= 1;
+  if (sink.pace.too_slow) journal_too_slow(url_text);
   if (sink.fd >= 0 && close(sink.fd) != 0) result = 0;
   g_curl.easy_cleanup(curl);
   g_curl.slist_free_all(headers);
   return result;
 }
-// A range download: the answer is judged by its status and Content-Range before the first byte
-// goes to the sink.
+// A range request: the answer is judged by its status and Content-Range before the first byte
+// goes to the sink; a redirect's body goes nowhere.
 struct range_state {
   CURL* curl;
   uint64_t begin, end, total, received;
-  bool range_seen;  // the final answer's Content-Range was exactly the one asked for
+  bool range_seen;  // the answer's Content-Range was exactly the one asked for
   bool judged;
+  bool refused;  // the answer or the sink refused the bytes
   const range_sink* sink;
+  transfer_pace pace;
 };
 
 size_t range_header(char* line, size_t size, size_t count, void* user) {
   range_state* state = static_cast<range_state*>(user);
   size_t bytes = size * count;
   static const char name[] = "content-range:";
-  if (bytes >= 5 && strncmp(line, "HTTP/", 5) == 0) state->range_seen = false;  // a new answer (a redirect's)
+  if (bytes >= 5 && strncmp(line, "HTTP/", 5) == 0) state->range_seen = false;  // a new answer
   if (bytes > sizeof name - 1 && strncasecmp(line, name, sizeof name - 1) == 0) {
     size_t at = sizeof name - 1;
     while (at < bytes && (line[at] == ' ' || line[at] == '\t')) ++at;
@@ -207,42 +234,67 @@ size_t range_body(char* data, size_t size, size_t count, void* user) {
   size_t bytes = size * count;
   if (!state->judged) {
     long status = 0;
-    if (g_curl.easy_getinfo(state->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 206 ||
-        !state->range_seen) {
-      return 0;
-    }
+    if (g_curl.easy_getinfo(state->curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
+    if (status >= 300 && status < 400) return bytes;
+    state->refused = status != 206 || !state->range_seen;
+    if (state->refused) return 0;
     state->judged = true;
   }
-  if (bytes > state->end - state->begin - state->received) return 0;
+  state->refused = bytes > state->end - state->begin - state->received ||
+                   !state->sink->take(state->sink->context, reinterpret_cast<unsigned char*>(data), bytes);
+  if (state->refused) return 0;
   state->received += bytes;
-  return state->sink->take(state->sink->context, reinterpret_cast<unsigned char*>(data), bytes) ? bytes : 0;
+  state->pace.moved += bytes;
+  return bytes;
 }
 
-// With a kept handle, the handle is set afresh and keeps its open connection for the next.
-int fetch_range(CURLU* url, const char* user_agent, range_state* state, CURL* kept) {
-  CURL* curl = kept != nullptr ? kept : g_curl.easy_init();
-  if (curl == nullptr) return 0;
-  if (kept != nullptr) g_curl.easy_reset(kept);
+// One request, redirects not followed; the status in *status. A kept handle is set afresh and
+// keeps its open connection for the next request.
+CURLcode request_range(CURLU* url, const char* user_agent, range_state* state, CURL* curl, bool kept, long* status) {
+  if (kept) g_curl.easy_reset(curl);
   state->curl = curl;
   char range[48];
   snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(state->begin),
            static_cast<unsigned long long>(state->end - 1));
   struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");
-  set_common_options(curl, url, user_agent, headers);
+  set_common_options(curl, url, user_agent, headers, &state->pace);
+  g_curl.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
   g_curl.easy_setopt(curl, CURLOPT_RANGE, range);
   g_curl.easy_setopt(curl, CURLOPT_HEADERFUNCTION, range_header);
   g_curl.easy_setopt(curl, CURLOPT_HEADERDATA, state);
   g_curl.easy_setopt(curl, CURLOPT_WRITEFUNCTION, range_body);
   g_curl.easy_setopt(curl, CURLOPT_WRITEDATA, state);
-  long status = 0;
-  int result = g_curl.easy_perform(curl) == CURLE_OK &&
-               g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 206 &&
-               state->judged && state->received == state->end - state->begin;
-  if (kept == nullptr) g_curl.easy_cleanup(curl);
+  CURLcode code = g_curl.easy_perform(curl);
+  if (g_curl.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, status) != CURLE_OK) *status = 0;
   g_curl.slist_free_all(headers);
-  return result;
+  return code;
+}
+
+// Where a redirect answer leads: the next URL's parts, or null (journalled when it leaves the
+// release origin or comes once too often).
+CURLU* follow_within_origin(CURL* curl, unsigned redirects) {
+  char* target = nullptr;  // the handle's
+  utf8_path origin(VORNA380_RELEASE_ORIGIN);
+  if (g_curl.easy_getinfo(curl, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr || !origin.ok()) {
+    return nullptr;
+  }
+  if (strncmp(target, origin.text, strlen(origin.text)) != 0) {
+    write_log(k_redirect_off_origin);
+    return nullptr;
+  }
+  if (redirects == REDIRECTS_MAX) {
+    write_log(L"Redirection refusee: trop de redirections.");
+    return nullptr;
+  }
+  return split_https_url(target);
 }
 }  // namespace
+
+uint64_t transfer_clock_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
 
 struct range_connection {
   CURL* curl;
@@ -267,19 +319,44 @@ void close_range_connection(range_connection* connection) {
   free(connection);
 }
 
-int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
-                   range_connection* connection) {
-  if (begin >= end || end > total) return 0;
+range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                               range_connection* connection, uint64_t* received) {
+  *received = 0;
+  if (begin >= end || end > total) return RANGE_REFUSED;
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);
   utf8_path user_agent(k_user_agent);
-  if (!g_curl_ready || !url_text.ok() || !user_agent.ok()) return 0;
+  if (!g_curl_ready || !url_text.ok() || !user_agent.ok()) return RANGE_REFUSED;
   CURLU* parts = split_https_url(url_text.text);
-  if (parts == nullptr) return 0;
-  range_state state = {nullptr, begin, end, total, 0, false, false, sink};
-  int result = fetch_range(parts, user_agent.text, &state, connection != nullptr ? connection->curl : nullptr);
+  bool kept = connection != nullptr;
+  CURL* curl = kept ? connection->curl : g_curl.easy_init();
+  range_state state = {nullptr, begin, end, total, 0, false, false, false, sink, {}};
+  start_rate_watch(&state.pace.watch);
+  range_outcome outcome = RANGE_REFUSED;
+  for (unsigned redirects = 0; parts != nullptr && curl != nullptr; ++redirects) {
+    long status = 0;
+    CURLcode code = request_range(parts, user_agent.text, &state, curl, kept, &status);
+    kept = true;  // the next request of this range reuses the handle
+    if (code == CURLE_OK && status >= 300 && status < 400 && !state.judged) {
+      CURLU* next = follow_within_origin(curl, redirects);
+      g_curl.url_cleanup(parts);
+      parts = next;
+      continue;
+    }
+    bool whole = state.received == end - begin;
+    if (state.pace.too_slow) {
+      journal_too_slow(url);
+    } else if (code == CURLE_OK && status == 206 && state.judged && whole) {
+      outcome = RANGE_DONE;
+    } else if (!state.refused && !whole && (code != CURLE_OK || state.judged)) {
+      outcome = RANGE_DROPPED;  // the connection failed, or closed before the end
+    }
+    break;
+  }
+  *received = state.received;
   g_curl.url_cleanup(parts);
-  return result;
+  if (connection == nullptr && curl != nullptr) g_curl.easy_cleanup(curl);
+  return outcome;
 }
 
 int download_small_once(const wchar_t* url, const wchar_t* destination) {
@@ -291,7 +368,7 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
   if (g_curl_ready && url_text.ok() && path.ok() && user_agent.ok()) {
     CURLU* parts = split_https_url(url_text.text);
     if (parts != nullptr) {
-      result = fetch(parts, path.text, user_agent.text);
+      result = fetch(parts, url, path.text, user_agent.text);
       g_curl.url_cleanup(parts);
     }
   }

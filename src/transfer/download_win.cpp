@@ -2,13 +2,19 @@
 #include <winhttp.h>
 
 #include <cstdlib>
+#include <cwchar>
 
+#include "core/journal.h"
 #include "core/text.h"
+#include "release_profile.h"
 #include "transfer/download.h"
+
+uint64_t transfer_clock_ms() { return GetTickCount64(); }
 
 namespace {
 constexpr DWORD HOST_UNITS = 256;
 constexpr DWORD URL_PATH_UNITS = 4096;
+constexpr size_t URL_UNITS = 16 + HOST_UNITS + URL_PATH_UNITS;  // scheme, host, port and path
 
 // A connection closed before the announced length arrived is reported by some WinHTTP
 // implementations (Wine's) as the end of the body; such a body is refused all the same.
@@ -23,9 +29,15 @@ bool has_announced_length(HINTERNET request, uint64_t total) {
 }
 
 // Receives the body into the open file; 1 when it ended with 1 to 1,048,576 bytes written.
-int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer) {
+// Each wait for bytes ends when some come (or at the receive time-out), so the rate is checked
+// as they trickle in.
+int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer, rate_watch* watch, const wchar_t* url) {
   uint64_t total = 0;
   for (;;) {
+    if (!rate_kept(watch, total)) {
+      journal_too_slow(url);
+      return 0;
+    }
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request, &available)) return 0;
     if (available == 0) return total >= 1 && has_announced_length(request, total);
@@ -69,8 +81,9 @@ HINTERNET open_session() {
   return session;
 }
 
+// follow: whether WinHTTP follows redirects itself.
 bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchange, DWORD* status,
-              HINTERNET session = nullptr) {
+              HINTERNET session = nullptr, bool follow = true) {
   wchar_t host[HOST_UNITS];
   wchar_t path[URL_PATH_UNITS];
   URL_COMPONENTS parts = {};
@@ -91,6 +104,10 @@ bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchang
   exchange->request = WinHttpOpenRequest(exchange->connection, L"GET", path, nullptr, WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
   if (exchange->request == nullptr) return false;
+  DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  if (!follow && !WinHttpSetOption(exchange->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)) {
+    return false;
+  }
   DWORD header_units = headers == WINHTTP_NO_ADDITIONAL_HEADERS ? 0 : static_cast<DWORD>(-1L);
   DWORD status_size = sizeof *status;
   return WinHttpSendRequest(exchange->request, headers, header_units, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
@@ -106,10 +123,14 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
   unsigned char* buffer = nullptr;
   int result = 0;
   DWORD status = 0;
+  rate_watch watch;
+  start_rate_watch(&watch);
   if (send_get(url, WINHTTP_NO_ADDITIONAL_HEADERS, &exchange, &status) && status == 200) {
     file = CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
-    if (file != INVALID_HANDLE_VALUE && buffer != nullptr) result = receive_body(exchange.request, file, buffer);
+    if (file != INVALID_HANDLE_VALUE && buffer != nullptr) {
+      result = receive_body(exchange.request, file, buffer, &watch, url);
+    }
   }
   free(buffer);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -137,15 +158,57 @@ bool answered_range(HINTERNET request, uint64_t begin, uint64_t end, uint64_t to
   return content_range_is(value, units, begin, end, total);
 }
 
-int receive_range(HINTERNET request, uint64_t wanted, const range_sink* sink, unsigned char* buffer) {
-  uint64_t received = 0;
+// The body of an accepted range answer into the sink. Dropped when the connection fails or the
+// body ends short (Wine reports a closed connection as the end of the body).
+range_outcome receive_range(HINTERNET request, uint64_t wanted, const range_sink* sink, unsigned char* buffer,
+                            rate_watch* watch, const wchar_t* url, uint64_t* received) {
   for (;;) {
+    if (!rate_kept(watch, *received)) {
+      journal_too_slow(url);
+      return RANGE_REFUSED;
+    }
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return RANGE_DROPPED;
+    if (available == 0) return *received == wanted ? RANGE_DONE : RANGE_DROPPED;
     DWORD got = 0;
-    if (!WinHttpReadData(request, buffer, DOWNLOAD_CHUNK_BYTES, &got)) return 0;
-    if (got == 0) return received == wanted;
-    if (got > wanted - received || !sink->take(sink->context, buffer, got)) return 0;
-    received += got;
+    if (!WinHttpReadData(request, buffer, available < DOWNLOAD_CHUNK_BYTES ? available : DOWNLOAD_CHUNK_BYTES, &got)) {
+      return RANGE_DROPPED;
+    }
+    if (got == 0) return *received == wanted ? RANGE_DONE : RANGE_DROPPED;
+    if (got > wanted - *received || !sink->take(sink->context, buffer, got)) return RANGE_REFUSED;
+    *received += got;
   }
+}
+
+// Where the redirect answer leads, into target (URL_UNITS): 1 when it stays within the release
+// origin; a path alone is on the current URL's server. Journalled when it would leave the origin
+// or comes once too often.
+bool redirect_target(HINTERNET request, const wchar_t* current, unsigned redirects, wchar_t* location,
+                     wchar_t* target) {
+  DWORD size = URL_UNITS * sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  size_t server = 0;
+  if (location[0] == L'/' && location[1] != L'/') {
+    const wchar_t* scheme_end = wcsstr(current, L"://");
+    const wchar_t* path = scheme_end != nullptr ? wcschr(scheme_end + 3, L'/') : nullptr;
+    server = path != nullptr ? static_cast<size_t>(path - current) : wcslen(current);
+  }
+  size_t rest = wcslen(location);
+  if (server + rest >= URL_UNITS) return false;
+  wmemmove(target, current, server);
+  wmemcpy(target + server, location, rest + 1);
+  if (wcsncmp(target, VORNA380_RELEASE_ORIGIN, wcslen(VORNA380_RELEASE_ORIGIN)) != 0) {
+    write_log(k_redirect_off_origin);
+    return false;
+  }
+  if (redirects == REDIRECTS_MAX) {
+    write_log(L"Redirection refusee: trop de redirections.");
+    return false;
+  }
+  return true;
 }
 }  // namespace
 
@@ -171,24 +234,50 @@ void close_range_connection(range_connection* connection) {
   free(connection);
 }
 
-int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
-                   range_connection* connection) {
-  if (begin >= end || end > total) return 0;
+range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
+                               range_connection* connection, uint64_t* received) {
+  *received = 0;
+  if (begin >= end || end > total) return RANGE_REFUSED;
   wchar_t range[80];
   text_builder header = start_text(range, 80);
   builder_append(&header, L"Range: bytes=");
   builder_append_uint(&header, begin, 1);
   builder_append_char(&header, L'-');
   builder_append_uint(&header, end - 1, 1);
-  http_exchange exchange;
-  int result = 0;
-  DWORD status = 0;
-  if (send_get(url, range, &exchange, &status, connection != nullptr ? connection->session : nullptr) &&
-      status == 206 && answered_range(exchange.request, begin, end, total)) {
-    unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
-    if (buffer != nullptr) result = receive_range(exchange.request, end - begin, sink, buffer);
+  // The current URL, the next one and a redirect's Location.
+  wchar_t* urls = static_cast<wchar_t*>(malloc(3 * URL_UNITS * sizeof(wchar_t)));
+  unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
+  range_outcome outcome = RANGE_REFUSED;
+  if (urls == nullptr || buffer == nullptr || wcslen(url) >= URL_UNITS) {
+    free(urls);
     free(buffer);
+    return outcome;
   }
-  close_exchange(&exchange);
-  return result;
+  wchar_t* current = urls;
+  wchar_t* next = urls + URL_UNITS;
+  wcscpy(current, url);
+  rate_watch watch;
+  start_rate_watch(&watch);
+  for (unsigned redirects = 0;; ++redirects) {
+    http_exchange exchange;
+    DWORD status = 0;
+    if (!send_get(current, range, &exchange, &status, connection != nullptr ? connection->session : nullptr, false)) {
+      outcome = RANGE_DROPPED;
+    } else if (status >= 300 && status < 400) {
+      bool follow = redirect_target(exchange.request, current, redirects, urls + 2 * URL_UNITS, next);
+      close_exchange(&exchange);
+      if (!follow) break;
+      wchar_t* previous = current;
+      current = next;
+      next = previous;
+      continue;
+    } else if (status == 206 && answered_range(exchange.request, begin, end, total)) {
+      outcome = receive_range(exchange.request, end - begin, sink, buffer, &watch, url, received);
+    }
+    close_exchange(&exchange);
+    break;
+  }
+  free(urls);
+  free(buffer);
+  return outcome;
 }

@@ -50,8 +50,8 @@ struct job_parameters {
 job_parameters download_job(const wchar_t* url, const wchar_t* destination, uint64_t download_cap);
 job_parameters extract_job(const wchar_t* package, const wchar_t* staging);
 
-// Runs the script in the hidden child (working folder g_root) and waits for it without a time
-// limit: 1 when it exited with code 0. Failures are journalled.
+// Runs the script in the hidden child (working folder g_root) and waits for it: 1 when it exited
+// with code 0. A download is ended below the minimum rate (download.h). Failures are journalled.
 int powershell(const wchar_t* script, const job_parameters* job);
 
 // The child's command line: the template with the script, cut at 8,191 units.

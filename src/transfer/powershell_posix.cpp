@@ -10,11 +10,13 @@
 #include <openssl/evp.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -36,7 +38,6 @@ constexpr unsigned long UNREADABLE_EXIT_CODE = 31;
 constexpr unsigned long HTTP_STATUS_REFUSED = 22;  // curl's own code for an HTTP error
 constexpr size_t BODY_CHUNK_BYTES = 262144;
 constexpr size_t WRITE_OUT_BYTES = 8192;
-constexpr unsigned REDIRECTS_MAX = 5;
 constexpr int BODY_PIPE_BYTES = 1048576;
 // Starts the program (an absolute path) with that environment in g_root, its output and
 // errors captured or sent nowhere: 1, or 0 with the error number.
@@ -177,10 +178,15 @@ void read_all(int fd, char* text, size_t size) {
   text[length] = '\0';
 }
 
-// One GET without following redirects. Its exit code (0, curl's, or JOB_FAILED); for a
-// redirect, *location gets the absolute target (to free). -1 when curl could not be started.
-long fetch_once(const char* curl, const char* url, char* const environment[], body_file* body, char** location) {
+// One GET without following redirects, within the deadlines: curl connects within the limit,
+// and the launcher ends it when the body comes below the minimum rate (journalled with job_url).
+// Its exit code (0, curl's, or JOB_FAILED); for a redirect, *location gets the absolute target
+// (to free). -1 when curl could not be started.
+long fetch_once(const char* curl, const char* url, const wchar_t* job_url, char* const environment[], body_file* body,
+                char** location) {
   utf8_path user_agent(k_user_agent);
+  char connect_limit[16];
+  snprintf(connect_limit, sizeof connect_limit, "%u", static_cast<unsigned>(TRANSFER_CONNECT_LIMIT_MS / 1000));
   // The body comes on the standard output; the status and the redirect target on the error
   // output, after the body.
   char* argv[] = {const_cast<char*>("curl"),
@@ -191,6 +197,8 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
                   const_cast<char*>("--proto"),
                   const_cast<char*>("=https"),
                   const_cast<char*>("--tlsv1.2"),
+                  const_cast<char*>("--connect-timeout"),
+                  connect_limit,
                   const_cast<char*>("--user-agent"),
                   user_agent.text,
                   const_cast<char*>("--write-out"),
@@ -207,13 +215,26 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
   fcntl(started.output, F_SETPIPE_SZ, BODY_PIPE_BYTES);  // fewer wake-ups; the default also works
   char* chunk = static_cast<char*>(malloc(BODY_CHUNK_BYTES));
   bool over_cap = false;
+  bool too_slow = false;
   bool written = chunk != nullptr;
+  rate_watch watch;
+  start_rate_watch(&watch);
+  uint64_t moved = 0;
   while (written) {
-    ssize_t got = read(started.output, chunk, BODY_CHUNK_BYTES);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    over_cap = body->cap != 0 && body->total + static_cast<uint64_t>(got) > body->cap;
-    written = !over_cap && write_body(body, chunk, static_cast<size_t>(got));
+    // Woken by the body's bytes, or at the end of the rate window.
+    struct pollfd wait = {started.output, POLLIN, 0};
+    int ready = poll(&wait, 1, static_cast<int>(rate_watch_wait_ms(&watch)));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      ssize_t got = read(started.output, chunk, BODY_CHUNK_BYTES);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      moved += static_cast<uint64_t>(got);
+      over_cap = body->cap != 0 && body->total + static_cast<uint64_t>(got) > body->cap;
+      written = !over_cap && write_body(body, chunk, static_cast<size_t>(got));
+    }
+    too_slow = written && !rate_kept(&watch, moved);
+    written = written && !too_slow;
   }
   free(chunk);
   if (!written) kill(started.pid, SIGKILL);
@@ -224,6 +245,10 @@ long fetch_once(const char* curl, const char* url, char* const environment[], bo
   long code = static_cast<long>(wait_child(started));
   if (over_cap) {
     write_log(L"Taille du package depassee: telechargement arrete.");
+    return JOB_FAILED;
+  }
+  if (too_slow) {
+    journal_too_slow(job_url);
     return JOB_FAILED;
   }
   if (!written) return JOB_FAILED;
@@ -275,12 +300,12 @@ int run_download(const job_parameters* job, char* const environment[]) {
   long code = current != nullptr ? 0 : JOB_FAILED;
   for (unsigned redirects = 0; current != nullptr; ++redirects) {
     char* location = nullptr;
-    code = fetch_once(curl, current, environment, &body, &location);
+    code = fetch_once(curl, current, job->variables[0].value, environment, &body, &location);
     free(current);
     current = nullptr;
     if (code != 0 || location == nullptr) break;
     if (strncmp(location, origin.text, strlen(origin.text)) != 0) {
-      write_log(L"Redirection refusee: elle quitte l'origine de la release.");
+      write_log(k_redirect_off_origin);
       code = JOB_FAILED;
     } else if (redirects == REDIRECTS_MAX) {
       write_log(L"Redirection refusee: trop de redirections.");

@@ -5,6 +5,7 @@
 
 #include "core/journal.h"
 #include "core/paths.h"
+#include "transfer/download.h"
 #include "transfer/powershell.h"
 
 namespace {
@@ -95,6 +96,38 @@ HANDLE children_job() {
   }();
   return job;
 }
+
+// The size of the file the child writes, read from the open file rather than from its folder
+// entry, which the system brings up to date only now and then; 0 while there is none.
+uint64_t written_size(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
+  CloseHandle(file);
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+// Waits for the child. PowerShell has no minimum rate of its own: during a download the
+// launcher watches the destination grow, and ends the child when it grows by less than the
+// minimum over a window.
+void wait_for_child(HANDLE child, const wchar_t* script, const job_parameters* job) {
+  bool download = wcscmp(script, k_download_script) == 0;
+  rate_watch watch;
+  start_rate_watch(&watch);
+  for (;;) {
+    DWORD waited = WaitForSingleObject(child, download ? rate_watch_wait_ms(&watch) : INFINITE);
+    if (waited == WAIT_FAILED) log_windows_error(L"Attente du processus auxiliaire impossible", GetLastError());
+    if (waited != WAIT_TIMEOUT) return;
+    if (!rate_kept(&watch, written_size(job->variables[1].value))) {
+      journal_too_slow(job->variables[0].value);
+      TerminateProcess(child, 1);
+      WaitForSingleObject(child, INFINITE);
+      return;
+    }
+  }
+}
 }  // namespace
 
 int powershell(const wchar_t* script, const job_parameters* job) {
@@ -134,9 +167,7 @@ int powershell(const wchar_t* script, const job_parameters* job) {
     log_windows_error(L"Impossible de demarrer le processus auxiliaire", start_error);
     return 0;
   }
-  if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_FAILED) {
-    log_windows_error(L"Attente du processus auxiliaire impossible", GetLastError());
-  }
+  wait_for_child(process.hProcess, script, job);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.hProcess, &code)) {
     log_windows_error(L"Lecture du resultat du processus auxiliaire impossible", GetLastError());

@@ -27,9 +27,12 @@
 #   /fault/rate-limited/NAME     small.txt, but 503 for a request less than 3 s after the last
 #                                one for the same NAME (a name of its own for each test run)
 #   /fault/cut/NAME              fault/NAME cut off after 32 KiB: the connection closes early
+#   /fault/cut-first/NAME        a range request from byte 0 cut off as /fault/cut/NAME; any
+#                                other request gets fault/NAME whole (so a resumed range succeeds)
 #   /fault/redirect, /fault/redirect-http   302 to /fault/small.txt on https, on plain http
 #   /fault/redirect-other-origin 302 to /fault/small.txt on PORT+4
 #   /slow/PATH                   www/PATH at 4 MiB/s
+#   /trickle/PATH                www/PATH at 8 bytes/s: a transfer far below the minimum rate
 #   /norange/PATH                www/PATH, always whole: range requests get the 200 answer
 #   /dl/...                      500 for every path while www/server-error exists
 # One release server runs per network namespace (the ports are fixed): starting waits (up to
@@ -170,6 +173,10 @@ $(_release_server_listen "$port" ssl)
       proxy_pass http://127.0.0.1:$((port + 3))/fault/;
       proxy_read_timeout 300ms;
     }
+    location /fault/cut-first/ {
+      if (\$http_range ~ "^bytes=0-") { rewrite ^/fault/cut-first/(.*)\$ /fault/cut/\$1 last; }
+      rewrite ^/fault/cut-first/(.*)\$ /fault/\$1 last;
+    }
     location = /fault/redirect { return 302 https://$host:$port/fault/small.txt; }
     location = /fault/redirect-http { return 302 http://$host:$((port + 2))/fault/small.txt; }
     location = /fault/redirect-other-origin { return 302 https://$host:$((port + 4))/fault/small.txt; }
@@ -180,6 +187,10 @@ $(_release_server_listen "$port" ssl)
     location /slow/ {
       alias $dir/www/;
       limit_rate 4m;
+    }
+    location /trickle/ {
+      alias $dir/www/;
+      limit_rate 8;
     }
     # A fast network link (2 Gbit/s) rather than the loopback, for the benchmarks.
     location /link/ {

@@ -8,6 +8,7 @@
 #include "support/release_server.h"
 #include "support/test_support.h"
 #include "transfer/download.h"
+#include "transfer/job_support.h"
 
 namespace {
 class SmallDownload : public release_server_test {
@@ -74,6 +75,16 @@ TEST_F(SmallDownload, UnknownAuthorityCutBodyAndRedirectToPlainHttpFail) {
   // A redirect that stays on https is followed, as the platform does by default.
   ASSERT_EQ(once(origin_url(L"fault/redirect")), 1);
   EXPECT_EQ(read_bytes(destination), fault_file(L"small.txt"));
+}
+
+TEST_F(SmallDownload, ATrickleIsAbandonedAfterAWindowBelowTheMinimumRate) {
+  journal_capture journal(dir / L"launcher.log");
+  short_rate_window window;
+  ASSERT_TRUE(serve_file(L"dl/trickle.bin", std::string(256, 't')));  // half a minute at 8 bytes/s
+  std::wstring url = origin_url(L"trickle/dl/trickle.bin");
+  EXPECT_EQ(once(url), 0);
+  EXPECT_FALSE(file_exists(destination));
+  EXPECT_EQ(journal.messages(), std::vector<std::string>{too_slow_line(url)});
 }
 
 TEST_F(SmallDownload, ALaterAttemptThatSucceedsIsJournalled) {

@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "support/journal_lines.h"
 #include "support/test_support.h"
+#include "transfer/download.h"
 #include "transfer/powershell.h"
 
 // Points g_root (the child's working folder) at a folder for the scope.
@@ -17,6 +18,16 @@ struct root_scope {
   ~root_scope() { copy_text(g_root, PATH_UNITS, saved.c_str()); }
   std::wstring saved;
 };
+
+// Shortens the minimum rate's window to 2 s for the scope, so that a transfer far below the rate
+// (the server's /trickle/ paths) is abandoned in seconds; and the journal line that says so.
+struct short_rate_window {
+  short_rate_window() { g_rate_window_ms = 2000; }
+  ~short_rate_window() { g_rate_window_ms = TRANSFER_RATE_WINDOW_MS; }
+};
+inline std::string too_slow_line(const std::wstring& url) {
+  return "Transfert abandonne: moins de 16 Kio/s pendant 2 s (" + to_utf8(url) + ").";
+}
 
 // A download writes at most cap bytes (0: no cap).
 inline int run_download(const std::wstring& url, const std::wstring& destination, uint64_t cap = 0) {

@@ -1,6 +1,9 @@
 // The two child-process jobs against the real release server: the package download and its
 // extraction into a client that verifies, failed downloads, and odd paths.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdlib>
 
@@ -66,6 +69,27 @@ TEST_F(PowershellJob, AFailedDownloadNeverLeavesTheOldFile) {
   std::vector<std::string> messages = journal.messages();
   ASSERT_EQ(messages.size(), urls.size());
   for (const std::string& message : messages) EXPECT_TRUE(is_child_failure(message)) << message;
+}
+
+TEST_F(PowershellJob, ADownloadBelowTheMinimumRateIsEnded) {
+  short_rate_window window;
+  const std::string k_child_failed = "Le processus auxiliaire a echoue (code 1).";
+  ASSERT_TRUE(serve_file(L"dl/trickle.bin", std::string(256, 't')));  // half a minute at 8 bytes/s
+  std::wstring url = origin_url(L"trickle/dl/trickle.bin");
+  std::wstring package = dir / L"Vorna380.package.zip";
+  EXPECT_EQ(run_download(url, package), 0);
+  EXPECT_LT(read_bytes(package).size(), 256u);
+  EXPECT_EQ(journal.messages(), (std::vector<std::string>{too_slow_line(url), k_child_failed}));
+#ifdef _WIN32
+  // The stand-in writes half the body, then nothing for a minute.
+  SetEnvironmentVariableW(L"VORNA380_STANDIN_FAULT", L"stall=60000");
+  url = origin_url(L"fault/exact-1mib.bin");
+  EXPECT_EQ(run_download(url, package), 0);
+  SetEnvironmentVariableW(L"VORNA380_STANDIN_FAULT", nullptr);
+  EXPECT_EQ(read_bytes(package).size(), fault_file(L"exact-1mib.bin").size() / 2);
+  EXPECT_EQ(journal.messages(), (std::vector<std::string>{too_slow_line(origin_url(L"trickle/dl/trickle.bin")),
+                                                          k_child_failed, too_slow_line(url), k_child_failed}));
+#endif
 }
 
 TEST_F(PowershellJob, PathsWithSpacesQuotesAndBracketsReachTheJobUnchanged) {

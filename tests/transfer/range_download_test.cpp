@@ -4,9 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "support/journal_lines.h"
 #include "support/release_server.h"
 #include "support/test_support.h"
 #include "transfer/download.h"
+#include "transfer/job_support.h"
 
 namespace {
 struct collected {
@@ -22,6 +24,8 @@ int collect(void* context, const unsigned char* bytes, size_t count) {
 
 class RangeDownload : public release_server_test {
  protected:
+  temp_dir dir;
+  journal_capture journal{dir / L"launcher.log"};
   collected got;
   range_sink sink = {collect, &got};
   int range(const std::wstring& path, uint64_t begin, uint64_t end, uint64_t total) {
@@ -63,6 +67,32 @@ TEST_F(RangeDownload, ACutConnectionOrARefusingSinkFails) {
   got.refuse = true;
   EXPECT_FALSE(range(L"fault/exact-1mib.bin", 0, size, size));
   EXPECT_LT(got.bytes.size(), size);
+}
+
+TEST_F(RangeDownload, ADroppedRangeIsAskedAgainOnceForTheBytesStillMissing) {
+  const std::string file = fault_file(L"exact-1mib.bin");
+  ASSERT_TRUE(range(L"fault/cut-first/exact-1mib.bin", 0, file.size(), file.size()));
+  EXPECT_EQ(got.bytes, file) << "each byte once, in order";
+  ASSERT_EQ(journal.messages().size(), 1u);
+  EXPECT_EQ(journal.messages()[0].rfind("Plage interrompue apres ", 0), 0u) << journal.messages()[0];
+}
+
+TEST_F(RangeDownload, RedirectsAreFollowedOnlyWithinTheOrigin) {
+  const std::string small = fault_file(L"small.txt");
+  ASSERT_TRUE(range(L"fault/redirect", 2, 10, small.size()));
+  EXPECT_EQ(got.bytes, small.substr(2, 8));
+  access_log log;
+  EXPECT_FALSE(range(L"fault/redirect-other-origin", 2, 10, small.size()));
+  EXPECT_EQ(got.bytes, "");
+  EXPECT_EQ(log.since().find(std::to_string(origin_port() + OTHER_ORIGIN_PORT_OFFSET) + " \""), std::string::npos);
+  EXPECT_EQ(journal.messages(), std::vector<std::string>{"Redirection refusee: elle quitte l'origine de la release."});
+}
+
+TEST_F(RangeDownload, ATrickleIsAbandonedAndNotAskedAgain) {
+  short_rate_window window;
+  ASSERT_TRUE(serve_file(L"dl/trickle.bin", std::string(256, 't')));  // half a minute at 8 bytes/s
+  EXPECT_FALSE(range(L"trickle/dl/trickle.bin", 0, 256, 256));
+  EXPECT_EQ(journal.messages(), std::vector<std::string>{too_slow_line(origin_url(L"trickle/dl/trickle.bin"))});
 }
 
 TEST(ContentRange, OnlyTheExactRangeInItsPlainFormCounts) {
