@@ -244,7 +244,7 @@ long fetch_once(const char* curl, const char* url, const wchar_t* job_url, char*
   close(started.errors);
   long code = static_cast<long>(wait_child(started));
   if (over_cap) {
-    write_log(L"Taille du package depassee: telechargement arrete.");
+    write_log(L"Taille attendue du fichier depassee: telechargement arrete.");
     return JOB_FAILED;
   }
   if (too_slow) {

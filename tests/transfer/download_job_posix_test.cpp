@@ -93,7 +93,7 @@ TEST_F(DownloadJobPosix, StopsOnceTheBodyExceedsTheCap) {
   EXPECT_EQ(run_download(origin_url(L"fault/exact-1mib.bin"), destination, body.size() - 1), 0);
   EXPECT_LT(read_bytes(destination).size(), body.size());
   EXPECT_EQ(journal.messages(),
-            (std::vector<std::string>{"Taille du package depassee: telechargement arrete.", k_child_failed}));
+            (std::vector<std::string>{"Taille attendue du fichier depassee: telechargement arrete.", k_child_failed}));
 }
 
 TEST_F(DownloadJobPosix, RedirectsAreFollowedOnlyWithinTheOrigin) {
