@@ -105,17 +105,20 @@ int os_file_size(const wchar_t* path, uint64_t* size) {
   return 1;
 }
 
-namespace {
-bool write_all(int fd, const char* bytes, size_t count) {
+int os_write_all(int fd, const void* bytes, size_t count) {
+  const char* at = static_cast<const char*>(bytes);
   while (count > 0) {
-    ssize_t written = write(fd, bytes, count);
+    ssize_t written = write(fd, at, count);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
+    if (written == 0) errno = ENOSPC;
+    if (written <= 0) return 0;
+    at += written;
     count -= static_cast<size_t>(written);
   }
-  return true;
+  return 1;
 }
+
+namespace {
 
 // Flushes the folder holding path, so that a new name in it survives a crash.
 void sync_parent(const char* path) {
@@ -175,9 +178,9 @@ int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_fai
   errno = 0;
   const char* text = static_cast<const char*>(bytes);
   size_t first = replace_first_part(count);
-  bool written = write_all(fd, text, first);
+  bool written = os_write_all(fd, text, first);
   crash_point_at_file("half-written", path);
-  written = written && write_all(fd, text + first, count - first) && fsync(fd) == 0;
+  written = written && os_write_all(fd, text + first, count - first) && fsync(fd) == 0;
   int error = errno;
   written = close(fd) == 0 && written;
   if (!written) {
@@ -214,7 +217,7 @@ int os_copy_over(const wchar_t* source, const wchar_t* destination) {
       ok = got == 0;
       break;
     }
-    ok = write_all(out, buffer, static_cast<size_t>(got));
+    ok = os_write_all(out, buffer, static_cast<size_t>(got));
   }
   close(in);
   if (out >= 0) {
@@ -347,7 +350,7 @@ os_file* os_create_file(const wchar_t* path) {
 }
 
 int os_write_file(os_file* file, const void* bytes, size_t count) {
-  return write_all(file->fd, static_cast<const char*>(bytes), count);
+  return os_write_all(file->fd, static_cast<const char*>(bytes), count);
 }
 
 int os_close_file(os_file* file) {

@@ -1,8 +1,11 @@
-// Child processes for the Linux halves: one way to start a program, with its streams, its
-// environment, its working folder and nothing else of the launcher's open files.
+// The Linux halves' own OS calls: one way to start a program (with its streams, its
+// environment, its working folder and nothing else of the launcher's open files), and one way
+// to write a buffer whole.
 #pragma once
 
 #include <sys/types.h>
+
+#include <cstddef>
 
 struct os_child_plan {
   const char* program = nullptr;       // absolute path, started as is (no search, no shell)
@@ -28,3 +31,7 @@ int os_spawn(const os_child_plan* plan, os_child* started, int* error);
 int os_wait_child(pid_t pid, int* status, int* error);
 // Collects the child's end on a thread of its own, for a child nobody waits for.
 void os_release_child(pid_t pid);
+
+// Writes all count bytes to the descriptor, resuming after interruptions and short writes:
+// 1, or 0 when a write failed (errno says why).
+int os_write_all(int fd, const void* bytes, size_t count);

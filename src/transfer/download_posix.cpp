@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "core/journal.h"
+#include "core/os_posix.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
 #include "release_profile.h"
@@ -109,14 +110,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
   sink->total += bytes;
   sink->pace.moved += bytes;
   if (sink->total > SMALL_DOWNLOAD_LIMIT) return 0;
-  size_t done = 0;
-  while (done < bytes) {
-    ssize_t written = write(sink->fd, data + done, bytes - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return 0;
-    done += static_cast<size_t>(written);
-  }
-  return bytes;
+  return os_write_all(sink->fd, data, bytes) ? bytes : 0;
 }
 
 // Wide length of a UTF-8 part of the URL; capacity when it does not fit.

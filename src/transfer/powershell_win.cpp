@@ -39,18 +39,19 @@ wchar_t* append_entry(wchar_t* at, const wchar_t* name, const wchar_t* value) {
 }
 
 // Appends the job's variables that sort before the entry (all that are left for null), in order.
-wchar_t* append_job_before(wchar_t* at, const job_parameters* job, bool done[JOB_VARIABLES], const wchar_t* entry) {
+wchar_t* append_job_before(wchar_t* at, const job_variable variables[JOB_VARIABLES], bool done[JOB_VARIABLES],
+                           const wchar_t* entry) {
   for (;;) {
     size_t next = JOB_VARIABLES;
     for (size_t i = 0; i < JOB_VARIABLES; ++i) {
-      const wchar_t* name = job->variables[i].name;
-      const wchar_t* least = next < JOB_VARIABLES ? job->variables[next].name : nullptr;
+      const wchar_t* name = variables[i].name;
+      const wchar_t* least = next < JOB_VARIABLES ? variables[next].name : nullptr;
       if (!done[i] && (least == nullptr || compare_names(name, wcslen(name), least, wcslen(least)) < 0)) next = i;
     }
     if (next == JOB_VARIABLES) return at;
-    const wchar_t* name = job->variables[next].name;
+    const wchar_t* name = variables[next].name;
     if (entry != nullptr && compare_names(name, wcslen(name), entry, name_units(entry)) > 0) return at;
-    at = append_entry(at, name, job->variables[next].value);
+    at = append_entry(at, name, variables[next].value);
     done[next] = true;
   }
 }
@@ -58,23 +59,25 @@ wchar_t* append_job_before(wchar_t* at, const job_parameters* job, bool done[JOB
 // The child's environment block (CREATE_UNICODE_ENVIRONMENT), owned by the caller: the
 // launcher's own without any of the table's variables, and the job's two where they sort.
 wchar_t* make_environment(const job_parameters* job) {
+  job_variable variables[JOB_VARIABLES];
+  job_variables(job, variables);
   wchar_t* inherited = GetEnvironmentStringsW();
   if (inherited == nullptr) return nullptr;
   size_t units = 1;
   for (const wchar_t* entry = inherited; *entry != L'\0'; entry += wcslen(entry) + 1) units += wcslen(entry) + 1;
-  for (const job_variable& variable : job->variables) units += wcslen(variable.name) + wcslen(variable.value) + 2;
+  for (const job_variable& variable : variables) units += wcslen(variable.name) + wcslen(variable.value) + 2;
   wchar_t* block = static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
   if (block != nullptr) {
     wchar_t* at = block;
     bool done[JOB_VARIABLES] = {};
     for (const wchar_t* entry = inherited; *entry != L'\0'; entry += wcslen(entry) + 1) {
       if (is_job_variable(entry)) continue;
-      at = append_job_before(at, job, done, entry);
+      at = append_job_before(at, variables, done, entry);
       size_t length = wcslen(entry) + 1;
       wmemcpy(at, entry, length);
       at += length;
     }
-    at = append_job_before(at, job, done, nullptr);
+    at = append_job_before(at, variables, done, nullptr);
     *at = L'\0';
   }
   FreeEnvironmentStringsW(inherited);
@@ -112,16 +115,16 @@ uint64_t written_size(const wchar_t* path) {
 // Waits for the child. PowerShell has no minimum rate of its own: during a download the
 // launcher watches the destination grow, and ends the child when it grows by less than the
 // minimum over a window.
-void wait_for_child(HANDLE child, const wchar_t* script, const job_parameters* job) {
-  bool download = wcscmp(script, k_download_script) == 0;
+void wait_for_child(HANDLE child, const job_parameters* job) {
+  bool download = job->kind == job_kind::download;
   rate_watch watch;
   start_rate_watch(&watch);
   for (;;) {
     DWORD waited = WaitForSingleObject(child, download ? rate_watch_wait_ms(&watch) : INFINITE);
     if (waited == WAIT_FAILED) log_windows_error(L"Attente du processus auxiliaire impossible", GetLastError());
     if (waited != WAIT_TIMEOUT) return;
-    if (!rate_kept(&watch, written_size(job->variables[1].value))) {
-      journal_too_slow(job->variables[0].value);
+    if (!rate_kept(&watch, written_size(job->destination))) {
+      journal_too_slow(job->url);
       TerminateProcess(child, 1);
       WaitForSingleObject(child, INFINITE);
       return;
@@ -167,7 +170,7 @@ int powershell(const wchar_t* script, const job_parameters* job) {
     log_windows_error(L"Impossible de demarrer le processus auxiliaire", start_error);
     return 0;
   }
-  wait_for_child(process.hProcess, script, job);
+  wait_for_child(process.hProcess, job);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.hProcess, &code)) {
     log_windows_error(L"Lecture du resultat du processus auxiliaire impossible", GetLastError());
@@ -175,5 +178,6 @@ int powershell(const wchar_t* script, const job_parameters* job) {
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return finish_child(code);
+  // The extraction's code names its failed step; the child cannot name the entry.
+  return job->kind == job_kind::extract ? finish_extraction(code, nullptr) : finish_child(code);
 }

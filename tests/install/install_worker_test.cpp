@@ -85,8 +85,9 @@ class InstallWorker : public InstallTest {
     static const std::regex own(
         "(Verification|Controle|Recherche|Client|Package|Telechargement|Extraction|Mise a jour|Import|Launcher|"
         "Installation|Impossible|La signature|Cette release|Espace|Le telechargement|L'extraction|Un fichier).*");
+    // The extraction's own lines ("Extraction: ...") say why, not what the player is shown.
     return std::regex_match(line, own) && line.find("Client.") == std::string::npos &&
-           line.rfind("Verification de securite :", 0) != 0;
+           line.rfind("Verification de securite :", 0) != 0 && line.rfind("Extraction: ", 0) != 0;
   }
   // The paths asked of the server since the log was opened.
   static lines requested(const access_log& log, const std::string& last) {

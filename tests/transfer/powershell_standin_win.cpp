@@ -8,9 +8,10 @@
 //             deleting an existing file there; a status outside 2xx or a body shorter than its
 //             Content-Length fails (a partial file may stay)
 //   extract   VORNA380_STAGING_PATH removed whole and created again, then the zip archive
-//             VORNA380_PACKAGE_PATH expanded into it (stored and deflated entries, zlib); an entry
-//             that would land outside the folder (absolute, drive, "..") or a link entry fails
-//             the job
+//             VORNA380_PACKAGE_PATH expanded into it (stored and deflated entries, zlib, no
+//             zip64); an entry that would land outside the folder (absolute, drive, "..") or a
+//             link entry fails the job, and an entry is stopped at its declared size; the exit
+//             codes are the script's: 2 folder, 3 archive, 4 refused, 5 oversized, 6 not written
 // Anything else exits 1. VORNA380_STANDIN_FAULT makes it misbehave, for fault tests:
 //   fail       exit 1 right after the preparatory step (old destination deleted, folder emptied)
 //   partial    write the first half of the body (or of the entries), then exit 1
@@ -33,10 +34,17 @@ const wchar_t k_download[] =
     L"){Remove-Item -LiteralPath $env:VORNA380_DOWNLOAD_DEST -Force};Invoke-WebRequest -UseBasicParsing -U"
     L"ri $env:VORNA380_DOWNLOAD_URL -OutFile $env:VORNA380_DOWNLOAD_DEST";
 const wchar_t k_extract[] =
-    L"$ErrorActionPreference='Stop';if(Test-Path -LiteralPath $env:VORNA380_STAGING_PATH){Remove-Item -Lit"
-    L"eralPath $env:VORNA380_STAGING_PATH -Recurse -Force};New-Item -ItemType Directory -Path $env:VORNA38"
-    L"0_STAGING_PATH -Force|Out-Null;Expand-Archive -LiteralPath $env:VORNA380_PACKAGE_PATH -DestinationPa"
-    L"th $env:VORNA380_STAGING_PATH -Force";
+    L"$ErrorActionPreference='Stop';$s=$env:VORNA380_STAGING_PATH;try{if(Test-Path -LiteralPath $s){Remove"
+    L"-Item -LiteralPath $s -Recurse -Force};[void][IO.Directory]::CreateDirectory($s)}catch{exit 2};try{A"
+    L"dd-Type -AssemblyName System.IO.Compression.FileSystem;$z=[IO.Compression.ZipFile]::OpenRead($env:VO"
+    L"RNA380_PACKAGE_PATH)}catch{exit 3};$r=[IO.Path]::GetFullPath($s).TrimEnd('\\')+'\\';$b=New-Object byte"
+    L"[] 1048576;$c=0;try{foreach($e in $z.Entries){$c=4;$t=[IO.Path]::GetFullPath([IO.Path]::Combine($r,$"
+    L"e.FullName));if(-not $t.StartsWith($r,[StringComparison]::OrdinalIgnoreCase)){break};$c=6;if($e.Name"
+    L" -eq ''){[void][IO.Directory]::CreateDirectory($t);$c=0;continue};[void][IO.Directory]::CreateDirect"
+    L"ory([IO.Path]::GetDirectoryName($t));$i=$e.Open();$o=[IO.File]::Create($t);$n=[long]0;try{while(($k="
+    L"$i.Read($b,0,$b.Length)) -gt 0){$n+=$k;if($n -gt $e.Length){break};$o.Write($b,0,$k)}}finally{$o.Dis"
+    L"pose();$i.Dispose()};if($n -gt $e.Length){$c=5;break};if($n -ne $e.Length){break};$c=0}}catch{if($c "
+    L"-eq 0){$c=6}}finally{$z.Dispose()};exit $c";
 
 constexpr DWORD BLOCK = 1 << 20;
 
@@ -284,24 +292,37 @@ struct buffers {
   std::vector<unsigned char> out = std::vector<unsigned char>(BLOCK);
 };
 
-bool extract_entry(archive& zip, const entry& item, const std::wstring& staging, buffers& work) {
+constexpr int EXTRACT_REFUSED = 4, EXTRACT_OVERSIZED = 5, EXTRACT_UNWRITTEN = 6;
+
+// Writes the produced bytes unless they take the entry past its declared size.
+int keep_bytes(HANDLE out, const unsigned char* data, DWORD size, const entry& item, uint64_t* written, uLong* crc) {
+  if (size > item.size - *written) return EXTRACT_OVERSIZED;
+  *crc = crc32(*crc, data, size);
+  *written += size;
+  return write_all(out, data, size) ? 0 : EXTRACT_UNWRITTEN;
+}
+
+int extract_entry(archive& zip, const entry& item, const std::wstring& staging, buffers& work) {
   std::wstring target = staging;
   for (wchar_t c : item.name) target += c == L'/' ? L'\\' : c;
-  if (!target.empty() && target.back() == L'\\') return make_folders(target.substr(0, target.size() - 1));
+  if (!target.empty() && target.back() == L'\\') {
+    return make_folders(target.substr(0, target.size() - 1)) ? 0 : EXTRACT_UNWRITTEN;
+  }
   size_t slash = target.rfind(L'\\');
-  if (!make_folders(target.substr(0, slash))) return false;
+  if (!make_folders(target.substr(0, slash))) return EXTRACT_UNWRITTEN;
   unsigned char local[30];
-  if (!zip.read_at(item.local_offset, local, 30) || u32(local) != 0x04034b50) return false;
+  if (!zip.read_at(item.local_offset, local, 30) || u32(local) != 0x04034b50) return EXTRACT_UNWRITTEN;
   uint64_t data_at = static_cast<uint64_t>(item.local_offset) + 30 + u16(local + 26) + u16(local + 28);
-  if (item.method != 0 && item.method != 8) return false;
+  if (item.method != 0 && item.method != 8) return EXTRACT_UNWRITTEN;
 
   HANDLE out = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
+  if (out == INVALID_HANDLE_VALUE) return EXTRACT_UNWRITTEN;
   std::vector<unsigned char>& in = work.in;
   std::vector<unsigned char>& inflated = work.out;
   z_stream stream = {};
   bool ok = item.method == 0 || inflateInit2(&stream, -MAX_WBITS) == Z_OK;
   bool inflating = ok && item.method == 8;
+  int code = ok ? 0 : EXTRACT_UNWRITTEN;
   uLong crc = crc32(0, nullptr, 0);
   uint64_t written = 0;
   uint64_t left = item.packed;
@@ -314,9 +335,8 @@ bool extract_entry(archive& zip, const entry& item, const std::wstring& staging,
     left -= chunk;
     if (!ok) break;
     if (!inflating) {
-      crc = crc32(crc, in.data(), chunk);
-      written += chunk;
-      ok = write_all(out, in.data(), chunk);
+      code = keep_bytes(out, in.data(), chunk, item, &written, &crc);
+      ok = code == 0;
       continue;
     }
     stream.next_in = in.data();
@@ -326,10 +346,8 @@ bool extract_entry(archive& zip, const entry& item, const std::wstring& staging,
       stream.avail_out = BLOCK;
       last = inflate(&stream, Z_NO_FLUSH);
       if (last != Z_OK && last != Z_STREAM_END) ok = false;
-      DWORD produced = BLOCK - stream.avail_out;
-      crc = crc32(crc, inflated.data(), produced);
-      written += produced;
-      if (ok && !write_all(out, inflated.data(), produced)) ok = false;
+      if (ok) code = keep_bytes(out, inflated.data(), BLOCK - stream.avail_out, item, &written, &crc);
+      ok = ok && code == 0;
     }
   }
   if (inflating) {
@@ -340,33 +358,34 @@ bool extract_entry(archive& zip, const entry& item, const std::wstring& staging,
       if (last != Z_OK && last != Z_STREAM_END && last != Z_BUF_ERROR) ok = false;
       DWORD produced = BLOCK - stream.avail_out;
       if (produced == 0 && last != Z_STREAM_END) ok = false;
-      crc = crc32(crc, inflated.data(), produced);
-      written += produced;
-      if (ok && !write_all(out, inflated.data(), produced)) ok = false;
+      if (ok) code = keep_bytes(out, inflated.data(), produced, item, &written, &crc);
+      ok = ok && code == 0;
     }
     inflateEnd(&stream);
   }
   CloseHandle(out);
-  return ok && written == item.size && crc == item.crc;
+  if (code != 0) return code;
+  return ok && written == item.size && crc == item.crc ? 0 : EXTRACT_UNWRITTEN;
 }
 
 int extract() {
   std::wstring package = variable(L"VORNA380_PACKAGE_PATH");
   std::wstring staging = variable(L"VORNA380_STAGING_PATH");
   if (package.empty() || staging.empty()) return 1;
-  if (!remove_tree(staging) || !make_folders(staging)) return 1;
+  if (!remove_tree(staging) || !make_folders(staging)) return 2;
   if (g_fault == fault::fail) return 1;
   archive zip;
   zip.file = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   std::vector<entry> entries;
-  if (zip.file == INVALID_HANDLE_VALUE || !read_directory(zip, &entries)) return 1;
+  if (zip.file == INVALID_HANDLE_VALUE || !read_directory(zip, &entries)) return 3;
   if (staging.back() != L'\\') staging += L'\\';
   buffers work;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i == entries.size() / 2 && halfway()) return 1;
-    if (entries[i].is_link || !safe_name(entries[i].name)) return 1;
-    if (!extract_entry(zip, entries[i], staging, work)) return 1;
+    if (entries[i].is_link || !safe_name(entries[i].name)) return EXTRACT_REFUSED;
+    int code = extract_entry(zip, entries[i], staging, work);
+    if (code != 0) return code;
   }
   return 0;
 }
