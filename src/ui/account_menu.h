@@ -4,7 +4,8 @@
 
 #include "accounts/accounts.h"
 #include "accounts/vault.h"
-#include "ui/window.h"
+#include "core/paths.h"
+#include "ui/window_calls.h"
 
 struct account_menu {
   vault_list accounts;

@@ -8,12 +8,10 @@
 #include "ui/account_menu.h"
 #include "ui/layout.h"
 
-const window_calls* g_window_calls = &k_platform_window_calls;
-
 namespace {
 constexpr size_t ERROR_BOX_UNITS = 4096;
 
-void invalidate() { g_window_calls->invalidate(); }
+void repaint_later() { g_window_calls->invalidate(); }
 
 int box(const wchar_t* text, const wchar_t* caption, unsigned style) {
   return g_window_calls->message_box(text, caption, style);
@@ -43,7 +41,7 @@ void on_fatal_error(wchar_t* text) {
   take_status_text(text);
   g_ui_state = UI_STATE_ERROR;
   set_indeterminate_progress();
-  invalidate();
+  repaint_later();
   g_window_calls->paint_now();
   wchar_t message[ERROR_BOX_UNITS];
   text_builder builder{message, ERROR_BOX_UNITS, 0};
@@ -62,11 +60,11 @@ void on_mouse_move(int x, int y) {
   int play = g_ui_state == UI_STATE_READY && hit_test(x, y, UI_STATE_READY) == HIT_PLAY;
   if (close != g_close_hover) {
     g_close_hover = close;
-    invalidate();
+    repaint_later();
   }
   if (play != g_play_hover) {
     g_play_hover = play;
-    invalidate();
+    repaint_later();
   }
 }
 
@@ -74,7 +72,7 @@ void on_mouse_leave() {
   bool was_set = g_close_hover || g_play_hover;
   g_close_hover = 0;
   g_play_hover = 0;
-  if (was_set) invalidate();
+  if (was_set) repaint_later();
 }
 
 void on_left_button_up(int x, int y) {
@@ -107,7 +105,7 @@ void on_left_button_up(int x, int y) {
       break;
     case HIT_ADD_ACCOUNT:
       add_account_dialog(g_window);
-      invalidate();
+      repaint_later();
       break;
     case HIT_PLAY_ACCOUNT:
       if (!queue_selected_account() || !launch_game()) {
@@ -116,7 +114,7 @@ void on_left_button_up(int x, int y) {
       break;
     case HIT_REMOVE_ACCOUNT:
       remove_selected_account();
-      invalidate();
+      repaint_later();
       break;
     case HIT_NOTHING:
       break;
@@ -137,14 +135,14 @@ void on_launcher_message(unsigned message, intptr_t lparam) {
       take_status_text(text);
       if (g_ui_state != UI_STATE_READY) g_ui_state = UI_STATE_WAIT;
       free(text);
-      invalidate();
+      repaint_later();
       break;
     case WM_LAUNCHER_ERROR:
       on_fatal_error(text);
       break;
     case WM_LAUNCHER_READY:
       g_ui_state = UI_STATE_READY;
-      invalidate();
+      repaint_later();
       g_window_calls->paint_now();
       break;
     case WM_LAUNCHER_CLOSE:

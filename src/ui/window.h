@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/paths.h"
+#include "ui/window_calls.h"
 
 // Message box styles and answers (the Windows values).
 constexpr unsigned BOX_YES_NO = 0x4;
@@ -17,31 +18,6 @@ constexpr unsigned IDT_REFRESH = 210;
 constexpr unsigned REFRESH_PERIOD_MS = 40;
 constexpr unsigned IDM_LANG_FR = 5100;
 constexpr unsigned IDM_LANG_EN = 5101;
-
-// One entry of a pop-up menu.
-constexpr unsigned MENU_CHECKED = 1;
-constexpr unsigned MENU_GRAYED = 2;
-constexpr unsigned MENU_SEPARATOR = 4;
-struct menu_item {
-  unsigned id;
-  const wchar_t* text;
-  unsigned flags;
-};
-
-// What the window's behaviour asks of the platform, all about g_window and on the UI thread.
-struct window_calls {
-  // A box owned by the window; returns the answer (BOX_ANSWER_YES for yes).
-  int (*message_box)(const wchar_t* text, const wchar_t* caption, unsigned style);
-  // A pop-up menu at the pointer; returns the chosen id, 0 when dismissed.
-  unsigned (*popup_menu)(const menu_item* items, int count);
-  void (*invalidate)();  // repaint the whole window later, without erasing
-  void (*paint_now)();   // repaint what is invalid before returning
-  void (*minimise)();
-  void (*destroy)();  // destroying ends the message loop
-};
-// The platform's calls; tests put a recording double in their place.
-extern const window_calls* g_window_calls;
-extern const window_calls k_platform_window_calls;
 
 constexpr wchar_t k_graphics_failure_text[] = L"Les ressources graphiques du launcher sont invalides.";
 

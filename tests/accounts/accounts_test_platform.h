@@ -12,5 +12,3 @@ bool selection_file_is_hidden(const std::wstring& path);
 std::vector<std::wstring> files_under(const std::wstring& folder);
 // Lets the file be run as a program (nothing to do on Windows).
 bool make_executable(const std::wstring& path);
-// The words naming the kind of error code in this build's journal lines.
-std::wstring expected_error_label();

@@ -54,4 +54,3 @@ std::vector<std::wstring> files_under(const std::wstring& folder) {
 
 bool make_executable(const std::wstring& path) { return chmod(to_utf8(path).c_str(), 0755) == 0; }
 
-std::wstring expected_error_label() { return L"erreur systeme"; }

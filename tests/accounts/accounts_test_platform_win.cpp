@@ -32,4 +32,3 @@ std::vector<std::wstring> files_under(const std::wstring& folder) {
 
 bool make_executable(const std::wstring&) { return true; }
 
-std::wstring expected_error_label() { return L"erreur Windows"; }

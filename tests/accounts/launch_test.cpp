@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -104,8 +108,50 @@ TEST_F(GameLaunch, AGameThatCannotStartIsJournalledWithTheSystemsErrorAndWipesTh
   EXPECT_TRUE(bridge_queue_is_empty());
   std::vector<std::string> lines = capture.messages();
   ASSERT_EQ(lines.size(), 1u);
-  std::string prefix = "Echec ouverture Tarvo.exe (" + to_utf8(expected_error_label()) + " ";
+  std::string prefix = "Echec ouverture Tarvo.exe (" + to_utf8(system_error_label()) + " ";
   EXPECT_EQ(lines[0].substr(0, prefix.size()), prefix) << lines[0];
   EXPECT_EQ(lines[0].substr(lines[0].size() - 2), ").");
   EXPECT_GT(std::stoul(lines[0].substr(prefix.size())), 0u) << lines[0];
 }
+
+#ifndef _WIN32
+// The Linux port runs the Windows game through the wine found on the PATH.
+namespace {
+// A "wine" of the test's own records its working folder and its arguments.
+class WindowsGame : public AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    ASSERT_TRUE(make_dirs(dir / L"Client"));
+    ASSERT_TRUE(write_bytes(dir / L"Client/Tarvo.exe", std::string("MZ\x90\0", 4) + "PE"));
+    saved_path = get_variable(L"PATH");
+  }
+  void TearDown() override {
+    set_variable(L"PATH", saved_path);
+    AccountsTest::TearDown();
+  }
+
+  temp_dir bin;
+  std::wstring saved_path;
+};
+}  // namespace
+
+TEST_F(WindowsGame, RunsThroughWineFromThePathInTheClientFolder) {
+  std::wstring record = bin / L"wine-record.txt";
+  ASSERT_TRUE(write_bytes(bin / L"wine", "#!/bin/sh\nprintf '%s\\n%s|%s\\n' \"$PWD\" \"$#\" \"$1\" > '" +
+                                             to_utf8(record) + ".tmp'\nmv '" + to_utf8(record) + ".tmp' '" +
+                                             to_utf8(record) + "'\n"));
+  ASSERT_TRUE(make_executable(bin / L"wine"));
+  set_variable(L"PATH", L"/nonexistent::" + bin.path + L":" + saved_path);
+  ASSERT_EQ(launch_game(), 1);
+  std::string recorded;
+  for (int i = 0; i < 3000 && (recorded = read_bytes(record)).empty(); ++i) usleep(10000);
+  EXPECT_EQ(recorded, to_utf8(dir / L"Client") + "\n1|" + to_utf8(dir / L"Client/Tarvo.exe") + "\n");
+}
+
+TEST_F(WindowsGame, WithoutWineTheGameDoesNotStart) {
+  set_variable(L"PATH", bin.path);
+  EXPECT_EQ(launch_game(), 0);
+  EXPECT_EQ(capture.messages(), std::vector<std::string>{"Echec ouverture Tarvo.exe (erreur systeme 2)."});
+}
+#endif  // !_WIN32

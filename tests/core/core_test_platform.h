@@ -17,8 +17,6 @@ struct shared_file_holder {
   intptr_t handle;
 };
 
-// The words naming an error code in a journal line of this build.
-extern const wchar_t k_expected_error_label[];
 // An error code the system describes (ERROR_FILE_NOT_FOUND / ENOENT), and whether this
 // system's texts come with a final ".\r\n" (Windows) or bare (the C library).
 uint32_t described_error_code();

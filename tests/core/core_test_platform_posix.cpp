@@ -18,8 +18,6 @@ shared_file_holder::~shared_file_holder() {
 }
 bool shared_file_holder::held() const { return handle >= 0; }
 
-const wchar_t k_expected_error_label[] = L"erreur systeme";
-
 uint32_t described_error_code() { return ENOENT; }
 bool system_texts_end_with_full_stop() { return false; }
 

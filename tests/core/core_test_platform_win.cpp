@@ -14,8 +14,6 @@ shared_file_holder::~shared_file_holder() {
 }
 bool shared_file_holder::held() const { return reinterpret_cast<HANDLE>(handle) != INVALID_HANDLE_VALUE; }
 
-const wchar_t k_expected_error_label[] = L"erreur Windows";
-
 uint32_t described_error_code() { return ERROR_FILE_NOT_FOUND; }
 bool system_texts_end_with_full_stop() { return true; }
 

@@ -137,7 +137,7 @@ TEST_F(Journal, SystemErrorTextEndsWithExactlyOneFullStop) {
   ASSERT_FALSE(ends_with(body, L"."));
 
   log_windows_error(L"Ouverture du paquet impossible", code);
-  std::wstring expected = L"Ouverture du paquet impossible (" + std::wstring(k_expected_error_label) + L" " +
+  std::wstring expected = L"Ouverture du paquet impossible (" + std::wstring(system_error_label()) + L" " +
                           std::to_wstring(code) + L"): " + body + L".";
   EXPECT_EQ(messages(), std::vector<std::string>{to_utf8(expected)});
 }
@@ -147,7 +147,7 @@ TEST_F(Journal, UndescribedErrorCodesGiveTheShortForm) {
   for (uint32_t code : undescribed_error_codes()) {
     ASSERT_TRUE(raw_system_error_text(code).empty()) << code;
     log_windows_error(L"Inventaire des processus impossible", code);
-    expected.push_back(to_utf8(L"Inventaire des processus impossible (" + std::wstring(k_expected_error_label) + L" " +
+    expected.push_back(to_utf8(L"Inventaire des processus impossible (" + std::wstring(system_error_label()) + L" " +
                                std::to_wstring(code) + L")."));
   }
   EXPECT_EQ(messages(), expected);

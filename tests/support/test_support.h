@@ -57,6 +57,8 @@ void set_variable(const std::wstring& name, const std::wstring& value);
 std::wstring get_variable(const std::wstring& name);
 // Whether the Windows build runs under Wine (never on Linux).
 bool running_under_wine();
+// How the journal labels a system error code: "erreur Windows" or "erreur systeme".
+const wchar_t* system_error_label();
 // A FIFO and a bound socket at path (Linux only: false on Windows).
 bool make_fifo(const std::wstring& path);
 bool make_socket(const std::wstring& path);

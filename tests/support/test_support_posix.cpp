@@ -172,3 +172,5 @@ std::wstring get_variable(const std::wstring& name) {
 }
 
 bool running_under_wine() { return false; }
+
+const wchar_t* system_error_label() { return L"erreur systeme"; }

@@ -201,3 +201,5 @@ bool running_under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+const wchar_t* system_error_label() { return L"erreur Windows"; }
