@@ -21,6 +21,15 @@ void write_log_with_path(const wchar_t* prefix, const wchar_t* path) {
   write_log(line);
 }
 
+void write_log_with_number(const wchar_t* before, uint64_t number, const wchar_t* after) {
+  wchar_t line[LINE_UNITS];
+  text_builder text = start_text(line, LINE_UNITS);
+  builder_append(&text, before);
+  builder_append_uint(&text, number, 1);
+  builder_append(&text, after);
+  write_log(line);
+}
+
 void write_log(const wchar_t* message) {
   if (g_log[0] == L'\0') return;
   journal_time now;

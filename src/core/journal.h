@@ -8,6 +8,8 @@
 void write_log(const wchar_t* message);
 // write_log of prefix followed by path.
 void write_log_with_path(const wchar_t* prefix, const wchar_t* path);
+// write_log of before, the number in decimal, then after.
+void write_log_with_number(const wchar_t* before, uint64_t number, const wchar_t* after);
 
 // Appends "prefix (erreur Windows code): system text." or, when the system has no text for
 // the code, "prefix (erreur Windows code)." (on Linux: "erreur systeme" and the errno text).

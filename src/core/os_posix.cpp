@@ -1,4 +1,11 @@
-// The Linux port of the operating-system layer (os.h, os_posix.h).
+// The Linux port of the operating-system layer (os.h, os_posix.h). In order:
+//   time      os_sleep_ms, os_system_time_1601 (the wall clock, for time stamps only)
+//   threads   os_thread_start/join/detach; the join waits on the monotonic clock
+//   files     os_file_size, os_write_all, os_replace_file / os_move_over / os_copy_over (a
+//             temporary beside, flushed, renamed over, the folder synced), deletes
+//   children  os_spawn (posix_spawn, descriptors above 2 closed), os_wait_child, os_release_child
+//   crash     crash_now, for the kill tests' named points
+//   pieces    os_create_file / os_write_file / os_close_file, os_hard_link
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>

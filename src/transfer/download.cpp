@@ -13,24 +13,15 @@ uint32_t g_rate_window_ms = TRANSFER_RATE_WINDOW_MS;
 namespace {
 constexpr size_t ATTEMPT_LINE_UNITS = 192;
 constexpr size_t URL_LINE_UNITS = 1024;  // a longer URL is cut in the journal line
-
-void journal_attempt(const wchar_t* before, unsigned attempt, const wchar_t* after) {
-  wchar_t line[ATTEMPT_LINE_UNITS];
-  text_builder builder = start_text(line, ATTEMPT_LINE_UNITS);
-  builder_append(&builder, before);
-  builder_append_uint(&builder, attempt, 1);
-  builder_append(&builder, after);
-  write_log(line);
-}
 }  // namespace
 
 int download_small(const wchar_t* url, const wchar_t* destination) {
   for (unsigned attempt = 1; attempt <= DOWNLOAD_ATTEMPTS; ++attempt) {
     if (download_small_once(url, destination)) {
-      if (attempt > 1) journal_attempt(L"Telechargement du manifeste retabli a la tentative ", attempt, L"/3.");
+      if (attempt > 1) write_log_with_number(L"Telechargement du manifeste retabli a la tentative ", attempt, L"/3.");
       return 1;
     }
-    journal_attempt(L"Tentative reseau ", attempt, L"/3 echouee pour le manifeste securise.");
+    write_log_with_number(L"Tentative reseau ", attempt, L"/3 echouee pour le manifeste securise.");
     if (attempt < DOWNLOAD_ATTEMPTS) os_sleep_ms(RETRY_PAUSE_MS * attempt);
   }
   return 0;
@@ -78,12 +69,7 @@ int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t to
   range_outcome outcome = fetch_range_once(url, begin, end, total, sink, connection, &received);
   if (outcome != RANGE_DROPPED || received >= end - begin) return outcome == RANGE_DONE;
   // The retry asks only for what is missing, so that the sink never sees a byte twice.
-  wchar_t line[ATTEMPT_LINE_UNITS];
-  text_builder builder = start_text(line, ATTEMPT_LINE_UNITS);
-  builder_append(&builder, L"Plage interrompue apres ");
-  builder_append_uint(&builder, received, 1);
-  builder_append(&builder, L" octets: nouvelle demande des octets restants.");
-  write_log(line);
+  write_log_with_number(L"Plage interrompue apres ", received, L" octets: nouvelle demande des octets restants.");
   uint64_t more = 0;
   return fetch_range_once(url, begin + received, end, total, sink, connection, &more) == RANGE_DONE;
 }

@@ -26,8 +26,6 @@ const wchar_t* const k_job_variable_names[JOB_VARIABLE_NAMES] = {L"VORNA380_DOWN
                                                                  L"VORNA380_PACKAGE_PATH", L"VORNA380_STAGING_PATH"};
 
 namespace {
-constexpr size_t FAILURE_LINE_UNITS = 256;
-
 // The journal line of a failed extraction step; null for a code that names none.
 const wchar_t* extraction_step_line(unsigned long exit_code) {
   switch (exit_code) {
@@ -72,12 +70,7 @@ void format_powershell_command(wchar_t command[COMMAND_LINE_UNITS], const wchar_
 
 int finish_child(unsigned long exit_code) {
   if (exit_code == 0) return 1;
-  wchar_t line[FAILURE_LINE_UNITS];
-  text_builder builder = start_text(line, FAILURE_LINE_UNITS);
-  builder_append(&builder, L"Le processus auxiliaire a echoue (code ");
-  builder_append_uint(&builder, exit_code, 1);
-  builder_append(&builder, L").");
-  write_log(line);
+  write_log_with_number(L"Le processus auxiliaire a echoue (code ", exit_code, L").");
   return 0;
 }
 

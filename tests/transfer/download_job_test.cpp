@@ -24,12 +24,8 @@
 #include "trust/manifest.h"
 
 namespace {
-class PowershellJob : public release_server_test {
+class PowershellJob : public release_server_test, protected job_scratch {
  protected:
-  temp_dir dir;
-  root_scope root{dir.path};
-  journal_capture journal{dir / L"launcher.log"};
-
   // The manifest of a published fixture release, parsed.
   static release_manifest manifest_of(const std::wstring& release) {
     release_manifest manifest = {};
@@ -126,12 +122,8 @@ TEST_F(PowershellJob, PathsWithSpacesQuotesAndBracketsReachTheJobUnchanged) {
 namespace {
 const char k_child_failed[] = "Le processus auxiliaire a echoue (code 1).";
 
-class DownloadJobPosix : public release_server_test {
- protected:
-  temp_dir dir;
-  root_scope root{dir.path};
-  journal_capture journal{dir / L"launcher.log"};
-  std::wstring destination = dir / L"Vorna380.package.zip";
+class DownloadJobPosix : public release_server_test, protected job_scratch {
+ protected:  std::wstring destination = dir / L"Vorna380.package.zip";
 };
 
 std::string proc_file(const std::string& path) { return read_bytes(from_utf8(path)); }

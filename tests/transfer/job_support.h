@@ -49,12 +49,16 @@ inline bool is_child_failure(const std::string& message) {
          code.find_first_not_of("0123456789") == std::string::npos && code != "0";
 }
 
-// An extraction into "Client.new" of a scratch root, its journal captured.
-class ExtractJob : public ::testing::Test {
- protected:
+// A scratch root that is the job's working folder, its journal captured.
+struct job_scratch {
   temp_dir dir;
   root_scope root{dir.path};
   journal_capture journal{dir / L"launcher.log"};
+};
+
+// An extraction into "Client.new" of a scratch root.
+class ExtractJob : public ::testing::Test, protected job_scratch {
+ protected:
   std::wstring staging = dir / L"Client.new";
 
   static std::wstring zip(const std::wstring& name) { return fixture_path(L"zips/" + name); }

@@ -13,12 +13,8 @@
 #include "transfer/job_support.h"
 
 namespace {
-class StandInFault : public release_server_test {
- protected:
-  temp_dir dir;
-  root_scope root{dir.path};
-  journal_capture journal{dir / L"launcher.log"};
-  std::wstring destination = dir / L"Vorna380.package.zip";
+class StandInFault : public release_server_test, protected job_scratch {
+ protected:  std::wstring destination = dir / L"Vorna380.package.zip";
   std::string body;
 
   void SetUp() override {
