@@ -42,3 +42,26 @@ function(to_native_path out path)
     set(${out} "${path}" PARENT_SCOPE)
   endif()
 endfunction()
+
+# write_build_number(<number or empty> <header>): the header with VORNA380_BUILD_NUMBER, the
+# launcher's build number. Empty takes the number of commits of the source tree (git rev-list
+# --count HEAD), which only grows along the main line; without git it is 0.
+function(write_build_number number header)
+  if(number STREQUAL "")
+    execute_process(COMMAND git rev-list --count HEAD WORKING_DIRECTORY "${CMAKE_SOURCE_DIR}"
+                    OUTPUT_VARIABLE number OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
+    if(failed OR NOT number MATCHES "^[0-9]+$")
+      set(number 0)
+    endif()
+  endif()
+  if(NOT number MATCHES "^[0-9]+$" OR number GREATER 999999999)
+    message(FATAL_ERROR "VORNA380_BUILD_NUMBER must be a whole number below 1000000000, not '${number}'")
+  endif()
+  message(STATUS "Launcher build number: ${number}")
+  string(LENGTH "${number}" digits)
+  math(EXPR padding "10 - ${digits}")
+  string(REPEAT "0" ${padding} zeros)
+  file(CONFIGURE OUTPUT "${header}" CONTENT "// Generated at configure time: the launcher's build number, also as the text that marks it \
+in the executable.\n#pragma once\n#define VORNA380_BUILD_NUMBER ${number}u\n\
+#define VORNA380_BUILD_MARKER \"VORNA380-BUILD-NUMBER:${zeros}${number};\"\n")
+endfunction()

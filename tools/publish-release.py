@@ -3,7 +3,8 @@
 release server serves.
 
   publish-release.py publish CLIENT TREE [--key PEM] [--profile FILE] [--version V]
-                     [--launcher FILE] [--package-path PATH] [--min-package-bytes N]
+                     [--launcher FILE] [--linux-launcher FILE] [--package-path PATH]
+                     [--min-package-bytes N]
                      [--compress-level 0-9] [--sequence N] [--previous MANIFEST]
                      [--expires-in DAYS]
   publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
@@ -22,7 +23,14 @@ publish checks the client and writes, under TREE (replaced):
   dl/Moorbridge.exe, dl/Moorbridge_d.exe, dl/Vorna380.LauncherUi.dll and dl/client-delta/*
                                      the individually published client files
   dl/Vorna380-Launcher.exe           the launcher build given with --launcher (without one, a
-                                     short text stands in for it; nothing downloads it)
+                                     short text stands in for it, which a launcher that
+                                     downloads it refuses to start and never tries again)
+  dl/vorna380-launcher               with --linux-launcher, the Linux port's launcher, named by
+                                     the optional keys launcher_linux_url and
+                                     launcher_linux_sha256 (without them that port does not
+                                     update itself)
+Each launcher's build number (the text "VORNA380-BUILD-NUMBER:" and ten digits that every build
+carries) is printed; a launcher without one is refused.
 and prints the integrity list's digest as its last line.
 
 The client must list at least 1,000 files in its client-integrity.sha256, every listed file must
@@ -58,6 +66,11 @@ are hard links to the good tree's. KIND is one of
                    signed again, names the new package and list
   ranges-off       the manifest, signed again, names the package under /norange/, where the
                    server answers every range request with the whole file
+  launcher:FILE    the Windows launcher is FILE; the manifest, signed again, names its digest
+  linux-launcher:FILE
+                   the Linux launcher is FILE; the manifest, signed again, names it
+  launcher-digest  the manifest, signed again, names another digest for the Windows launcher
+                   and the Linux one (their files stay)
 
 profile prints the profile (default the development profile) for the next step of a key
 rotation: --next-key PEM (a public key, or a private key of which only the public half is read)
@@ -274,8 +287,37 @@ def write_package(client, entries, package, minimum, level):
     return entries
 
 
+LINUX_LAUNCHER = "dl/vorna380-launcher"
+BUILD_MARKER = re.compile(rb"VORNA380-BUILD-NUMBER:([0-9]{10});")
+
+
+def build_number(path):
+    """The build number a launcher file carries, or None."""
+    with open(path, "rb") as launcher:
+        found = BUILD_MARKER.search(launcher.read())
+    return int(found.group(1)) if found else None
+
+
+def place_launcher(tree, values, source, linux):
+    """Puts a launcher build into the tree and names it in the manifest's values."""
+    number = build_number(source)
+    if number is None:
+        refuse("%s carries no launcher build number" % source)
+    served = LINUX_LAUNCHER if linux else "dl/Vorna380-Launcher.exe"
+    target = os.path.join(tree, *served.split("/"))
+    if os.path.exists(target):
+        os.remove(target)  # a hard link in a variant: the good tree keeps its file
+    shutil.copyfile(source, target)
+    origin = "/".join(values["launcher_url"].split("/", 3)[:3]) + "/"
+    prefix = "launcher_linux_" if linux else "launcher_"
+    values[prefix + "url"] = origin + served
+    values[prefix + "sha256"] = sha256_file(target)
+    print("%s launcher: build %d, %s" % ("Linux" if linux else "Windows", number, values[prefix + "sha256"]))
+
+
 def manifest_text(values):
-    keys = MANIFEST_KEYS + [key for key in ("sequence", "expires") if values.get(key)]
+    optional = ("launcher_linux_url", "launcher_linux_sha256", "sequence", "expires")
+    keys = MANIFEST_KEYS + [key for key in optional if values.get(key)]
     return ("VORNA380-RELEASE-V1\n" + "".join("%s=%s\n" % (key, values[key]) for key in keys)).encode()
 
 
@@ -434,6 +476,8 @@ def publish(args):
     for relative, served, _ in PUBLISHED:
         shutil.copyfile(os.path.join(client, *relative.split("/")), os.path.join(tree, *served.split("/")))
     launcher = os.path.join(tree, "dl", "Vorna380-Launcher.exe")
+    if args.launcher and build_number(args.launcher) is None:
+        refuse("%s carries no launcher build number" % args.launcher)
     if args.launcher:
         shutil.copyfile(args.launcher, launcher)
     else:
@@ -453,6 +497,10 @@ def publish(args):
         "sequence": sequence,
         "expires": expires,
     }
+    if args.launcher:
+        print("Windows launcher: build %d" % build_number(args.launcher))
+    if args.linux_launcher:
+        place_launcher(tree, values, args.linux_launcher, True)
     manifest = os.path.join(tree, *MANIFEST.split("/"))
     with open(manifest, "wb") as out:
         out.write(manifest_text(values))
@@ -536,6 +584,18 @@ def variant(args):
                 out.write(made["list"])
             values["integrity_sha256"] = hashlib.sha256(made["list"]).hexdigest()
             resign(args.key, manifest, values)
+        elif name in ("launcher", "linux-launcher", "launcher-digest"):
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            if name == "launcher-digest":
+                for key in ("launcher_sha256", "launcher_linux_sha256"):
+                    if values.get(key):
+                        values[key] = hashlib.sha256(b"not the launcher").hexdigest()
+            else:
+                if not path or not os.path.isfile(path):
+                    refuse("%s: no file %s" % (kind, path))
+                place_launcher(tree, values, path, name == "linux-launcher")
+            resign(args.key, manifest, values)
         elif name == "ranges-off":
             check_key(args.key, read_profile(args.profile))
             values = read_manifest(manifest)
@@ -588,6 +648,7 @@ def main():
     made.add_argument("tree", help="output tree (replaced), served as the server's root")
     made.add_argument("--version", default="dev-1.0.0", help="release version text")
     made.add_argument("--launcher", help="launcher build to publish at dl/Vorna380-Launcher.exe")
+    made.add_argument("--linux-launcher", help="Linux launcher build to publish at " + LINUX_LAUNCHER)
     made.add_argument("--package-path", help="package path on the server (default dl/Vorna380-client-VERSION.zip)")
     made.add_argument("--min-package-bytes", type=int, default=MINIMUM_PACKAGE_BYTES,
                       help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)

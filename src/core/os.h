@@ -44,8 +44,9 @@ int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_fai
 // Moves the finished file source over destination, replacing it, the same way: source's
 // content reaches the disk before its new name does. Source stays where it was on failure.
 int os_move_over(const wchar_t* source, const wchar_t* destination);
-// Replaces destination with a copy of source (a running program may be the source): on
-// Windows CopyFileW over it; elsewhere a copy beside it, flushed, then moved over it.
+// Replaces destination with a copy of source (a running program may be the source), so that a
+// crash leaves either the old file or the new one whole: a copy beside it (destination +
+// ".copy"), flushed, then moved over it, written through.
 int os_copy_over(const wchar_t* source, const wchar_t* destination);
 
 // Deletes the file, ignoring the result; removes the folder when it is empty (0 otherwise).

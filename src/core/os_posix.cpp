@@ -235,6 +235,7 @@ int os_copy_over(const wchar_t* source, const wchar_t* destination) {
     unlink(temporary);
     return 0;
   }
+  crash_point_at_file("copy-written", destination);
   return rename_over(temporary, to.text, nullptr);
 }
 

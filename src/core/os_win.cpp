@@ -135,7 +135,22 @@ int replace_through(const wchar_t* path, const wchar_t* temporary, const void* b
 int os_move_over(const wchar_t* source, const wchar_t* destination) { return move_over(source, destination); }
 
 int os_copy_over(const wchar_t* source, const wchar_t* destination) {
-  return CopyFileW(source, destination, FALSE) != 0;
+  size_t length = wcslen(destination);
+  wchar_t* temporary = static_cast<wchar_t*>(malloc((length + 6) * sizeof(wchar_t)));
+  if (temporary == nullptr) return 0;
+  wmemcpy(temporary, destination, length);
+  wmemcpy(temporary + length, L".copy", 6);
+  bool ok = CopyFileW(source, temporary, FALSE) != 0;
+  if (ok) {
+    HANDLE copy = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
+    if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+  }
+  crash_point_at_file("copy-written", destination);
+  ok = ok && move_over(temporary, destination);
+  if (!ok) DeleteFileW(temporary);
+  free(temporary);
+  return ok;
 }
 
 void os_delete_file(const wchar_t* path) { DeleteFileW(path); }

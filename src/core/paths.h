@@ -21,6 +21,13 @@ typedef posix_window* window_handle;
 extern wchar_t g_log[PATH_UNITS] __asm__("vorna380_journal_path");  // journal file
 #endif
 
+// The launcher's own files in the root: the installed launcher, a checked update of it waiting
+// to replace it, and the copy an update replaced ("Vorna380-Launcher.exe", ".update.exe",
+// ".previous.exe"; on Linux "vorna380-launcher", ".update", ".previous").
+extern const wchar_t k_installed_launcher_name[];
+extern const wchar_t k_launcher_update_name[];
+extern const wchar_t k_previous_launcher_name[];
+
 extern wchar_t g_root[PATH_UNITS];    // launcher root folder
 extern wchar_t g_client[PATH_UNITS];  // active client folder
 extern window_handle g_window;        // main window, null until it exists

@@ -10,6 +10,10 @@
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 
+const wchar_t k_installed_launcher_name[] = L"vorna380-launcher";
+const wchar_t k_launcher_update_name[] = L"vorna380-launcher.update";
+const wchar_t k_previous_launcher_name[] = L"vorna380-launcher.previous";
+
 int ensure_directory(const wchar_t* path) {
   utf8_path native(path);
   if (!native.ok()) return 0;

@@ -8,6 +8,10 @@
 #include "core/paths.h"
 #include "core/system_path_win.h"
 
+const wchar_t k_installed_launcher_name[] = L"Vorna380-Launcher.exe";
+const wchar_t k_launcher_update_name[] = L"Vorna380-Launcher.update.exe";
+const wchar_t k_previous_launcher_name[] = L"Vorna380-Launcher.previous.exe";
+
 int ensure_directory(const wchar_t* path) {
   int result = SHCreateDirectoryExW(nullptr, path, nullptr);
   if (result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS) return 1;

@@ -50,6 +50,10 @@ void post_ready() {
   if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_READY, 0, 0);
 }
 
+void post_close() {
+  if (g_window != nullptr) post_window_message(g_window, WM_LAUNCHER_CLOSE, 0, 0);
+}
+
 void set_verify_progress(int32_t done, int32_t total) {
   if (total < 0) total = 0;
   if (done < 0) done = 0;

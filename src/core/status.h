@@ -45,6 +45,8 @@ void set_indeterminate_progress();
 void set_download_progress(const wchar_t* file, uint64_t total);
 // The worker's last word: posts WM_LAUNCHER_READY to the window.
 void post_ready();
+// The worker handed over to another launcher: posts WM_LAUNCHER_CLOSE, which ends this one.
+void post_close();
 // Negative figures are stored as 0.
 void set_verify_progress(int32_t done, int32_t total);
 

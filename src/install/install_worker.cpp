@@ -1,5 +1,6 @@
 // The install worker's one run, top to bottom:
 //   load_manifest, check_release_order      the signed manifest, its expiry and sequence
+//   update_launcher                         the launcher the release names (launcher_update.cpp)
 //   active_client_ready                     the client valid as it is, or after the light update
 //   stage_client                            a staged client, the update by the file (file_update.cpp),
 //     keep_package_if_valid, full_path      or the package, downloaded or kept, extracted and checked
@@ -19,6 +20,7 @@
 #include "core/text.h"
 #include "install/activation.h"
 #include "install/file_update.h"
+#include "install/launcher_update.h"
 #include "install/leftovers.h"
 #include "install/pinned_refresh.h"
 #include "install/release_marks.h"
@@ -100,6 +102,7 @@ void finish_interrupted_installation(const install_run* run) {
 // A numbered release that raises the mark raises it to its number.
 int ready_ending(const install_run* run, const wchar_t* text) {
   if (run->update_mark && run->manifest.sequence != 0) write_sequence_mark(run->manifest.sequence);
+  remove_launcher_update_file();
   set_status(text);
   crash_point("after-status-ready");
   post_ready();
@@ -347,6 +350,7 @@ int run_install_worker() {
   set_status(L"Verification de la release officielle...");
   crash_point("after-status-manifest");
   if (!load_manifest(run) || !check_release_order(run)) return 0;
+  if (update_launcher(&run->manifest) == LAUNCHER_HANDED_OVER) return 1;
   if (active_client_ready(run)) return 1;
   return stage_client(run) && activate_and_finish(run);
 }

@@ -14,6 +14,13 @@ int examine_entry(const wchar_t* path, int* is_folder, uint32_t* error);
 int error_means_missing(uint32_t error);
 // This process's ID.
 uint32_t own_process_id();
+
+// Launcher update. Lets the file be run as a program (Linux: mode 0755; nothing on Windows).
+int make_launcher_runnable(const wchar_t* path);
+// Starts program with "--apply-self-update" and the identifier, the root as working folder,
+// and watches it for HANDOVER_WATCH_MS: 1 when it still runs then (it waits for this process
+// to end); 0, journalled, when it could not start or ended before.
+int start_launcher_update(const wchar_t* program, uint32_t process_id);
 // Error code for a version that does not convert to UTF-8.
 uint32_t conversion_error();
 

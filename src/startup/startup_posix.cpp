@@ -3,7 +3,9 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,14 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/os.h"
 #include "core/os_posix.h"
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
 #include "startup/platform.h"
 #include "startup/startup.h"
-
-const wchar_t k_installed_launcher_name[] = L"vorna380-launcher";
 
 namespace {
 int g_instance_lock = -1;
@@ -121,6 +122,67 @@ int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
   os_child started;
   int error = 0;
   return os_spawn(&plan, &started, &error);
+}
+
+namespace {
+// Whether some process holds the instance lock, read from /proc/locks without taking it (a
+// try would make the launcher being watched find the lock taken).
+bool instance_lock_taken() {
+  char path[PATH_MAX];
+  struct stat lock;
+  if (!lock_folder(path, sizeof path)) return false;
+  size_t used = strlen(path);
+  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >= static_cast<int>(sizeof path - used) ||
+      stat(path, &lock) != 0) {
+    return false;
+  }
+  FILE* locks = fopen("/proc/locks", "re");
+  if (locks == nullptr) return false;
+  char line[256];
+  bool taken = false;
+  while (!taken && fgets(line, sizeof line, locks) != nullptr) {
+    unsigned long long inode = 0;
+    char kind[16];
+    // "1: FLOCK  ADVISORY  WRITE 4242 00:2a:1234 0 EOF"
+    taken = sscanf(line, "%*s %15s %*s %*s %*d %*x:%*x:%llu", kind, &inode) == 2 && strcmp(kind, "FLOCK") == 0 &&
+            inode == static_cast<unsigned long long>(lock.st_ino);
+  }
+  fclose(locks);
+  return taken;
+}
+}  // namespace
+
+int start_and_try_launcher(const wchar_t* path, const wchar_t* root, unsigned trial_ms) {
+  utf8_path program(path);
+  utf8_path folder(root);
+  if (!program.ok() || !folder.ok()) return 0;
+  char* arguments[] = {program.text, nullptr};
+  os_child_plan plan;
+  plan.program = program.text;
+  plan.argv = arguments;
+  plan.folder = folder.text;
+  plan.inherit_streams = true;
+  plan.new_session = true;
+  os_child started;
+  int error = 0;
+  if (!os_spawn(&plan, &started, &error)) return 0;
+  int took_over = 0;
+  for (unsigned waited = 0; waited < trial_ms && took_over == 0; waited += 100) {
+    int status = 0;
+    if (waitpid(started.pid, &status, WNOHANG) == started.pid) {
+      took_over = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : -1;
+      break;
+    }
+    os_sleep_ms(100);
+  }
+  if (took_over == 0 && instance_lock_taken()) took_over = 1;
+  if (took_over == 0) {
+    kill(started.pid, SIGKILL);
+    waitpid(started.pid, nullptr, 0);
+  } else if (took_over == 1) {
+    os_release_child(started.pid);
+  }
+  return took_over == 1;
 }
 
 int wait_for_process_end(unsigned long process_id) {

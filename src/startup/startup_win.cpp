@@ -8,8 +8,6 @@
 #include "startup/platform.h"
 #include "startup/startup.h"
 
-const wchar_t k_installed_launcher_name[] = L"Vorna380-Launcher.exe";
-
 namespace {
 HANDLE g_instance_lock = nullptr;
 }  // namespace
@@ -47,6 +45,39 @@ int same_launcher_path(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, 
 int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
   HINSTANCE result = ShellExecuteW(nullptr, L"open", path, nullptr, root, SW_SHOWNORMAL);
   return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+namespace {
+// Another launcher holds the lock exactly while the named object exists: opening it takes
+// nothing.
+bool instance_lock_taken() {
+  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\Vorna380SecureLauncherV1");
+  if (lock == nullptr) return false;
+  CloseHandle(lock);
+  return true;
+}
+}  // namespace
+
+int start_and_try_launcher(const wchar_t* path, const wchar_t* root, unsigned trial_ms) {
+  SHELLEXECUTEINFOW started = {};
+  started.cbSize = sizeof started;
+  started.fMask = SEE_MASK_NOCLOSEPROCESS;
+  started.lpVerb = L"open";
+  started.lpFile = path;
+  started.lpDirectory = root;
+  started.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&started) || started.hProcess == nullptr) return 0;
+  int took_over = 0;
+  if (WaitForSingleObject(started.hProcess, trial_ms) == WAIT_OBJECT_0) {
+    DWORD code = 1;
+    GetExitCodeProcess(started.hProcess, &code);
+    took_over = code == 0 ? 1 : -1;
+  } else if (instance_lock_taken()) {
+    took_over = 1;
+  }
+  if (took_over != 1) TerminateProcess(started.hProcess, 1);
+  CloseHandle(started.hProcess);
+  return took_over == 1;
 }
 
 int wait_for_process_end(unsigned long process_id) {

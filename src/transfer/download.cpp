@@ -15,16 +15,23 @@ constexpr size_t ATTEMPT_LINE_UNITS = 192;
 constexpr size_t URL_LINE_UNITS = 1024;  // a longer URL is cut in the journal line
 }  // namespace
 
-int download_small(const wchar_t* url, const wchar_t* destination) {
+int download_with_retries(const wchar_t* url, const wchar_t* destination, uint32_t limit,
+                          const wchar_t* recovered_before, const wchar_t* failed_after) {
   for (unsigned attempt = 1; attempt <= DOWNLOAD_ATTEMPTS; ++attempt) {
-    if (download_small_once(url, destination)) {
-      if (attempt > 1) write_log_with_number(L"Telechargement du manifeste retabli a la tentative ", attempt, L"/3.");
+    if (download_small_once(url, destination, limit)) {
+      if (attempt > 1) write_log_with_number(recovered_before, attempt, L"/3.");
       return 1;
     }
-    write_log_with_number(L"Tentative reseau ", attempt, L"/3 echouee pour le manifeste securise.");
+    write_log_with_number(L"Tentative reseau ", attempt, failed_after);
     if (attempt < DOWNLOAD_ATTEMPTS) os_sleep_ms(RETRY_PAUSE_MS * attempt);
   }
   return 0;
+}
+
+int download_small(const wchar_t* url, const wchar_t* destination) {
+  return download_with_retries(url, destination, SMALL_DOWNLOAD_LIMIT,
+                               L"Telechargement du manifeste retabli a la tentative ",
+                               L"/3 echouee pour le manifeste securise.");
 }
 
 void start_rate_watch(rate_watch* watch) {

@@ -49,13 +49,18 @@ constexpr unsigned REDIRECTS_MAX = 5;
 // The user agent of the launcher's own downloads.
 extern const wchar_t k_user_agent[];
 
-// One HTTPS GET of url into destination: 1 when the answer was 200 with a body of 1 to
-// 1,048,576 bytes and all of it was written. On 0 nothing is left at destination, not even a
-// file an earlier run left there. Only https URLs; the platform's certificate validation.
-int download_small_once(const wchar_t* url, const wchar_t* destination);
+// One HTTPS GET of url into destination: 1 when the answer was 200 with a body of 1 to limit
+// bytes (1,048,576 unless told) and all of it was written. On 0 nothing is left at
+// destination, not even a file an earlier run left there. Only https URLs; the platform's
+// certificate validation.
+int download_small_once(const wchar_t* url, const wchar_t* destination, uint32_t limit = SMALL_DOWNLOAD_LIMIT);
 
 // download_small_once with up to three attempts, 1.5 s and 3 s apart; journals each failed
-// attempt and a success after a failure.
+// attempt ("Tentative reseau N/3" and failed_after) and a success after a failure (recovered_before,
+// N, "/3.").
+int download_with_retries(const wchar_t* url, const wchar_t* destination, uint32_t limit,
+                          const wchar_t* recovered_before, const wchar_t* failed_after);
+// The manifest's and the signature's download: download_with_retries at the small limit.
 int download_small(const wchar_t* url, const wchar_t* destination);
 
 // Where the bytes of a range go, in order: 1 when taken, 0 to abandon the download.

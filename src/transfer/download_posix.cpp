@@ -94,6 +94,7 @@ struct body_sink {
   const char* path;
   int fd;
   uint64_t total;
+  uint64_t limit;
   transfer_pace pace;
 };
 
@@ -109,7 +110,7 @@ size_t write_body(char* data, size_t size, size_t count, void* user) {
   }
   sink->total += bytes;
   sink->pace.moved += bytes;
-  if (sink->total > SMALL_DOWNLOAD_LIMIT) return 0;
+  if (sink->total > sink->limit) return 0;
   return os_write_all(sink->fd, data, bytes) ? bytes : 0;
 }
 
@@ -176,11 +177,11 @@ void set_common_options(CURL* curl, CURLU* url, const char* user_agent, curl_sli
   g_curl.easy_setopt(curl, CURLOPT_XFERINFODATA, pace);
 }
 
-int fetch(CURLU* url, const wchar_t* url_text, const char* destination, const char* user_agent) {
+int fetch(CURLU* url, const wchar_t* url_text, const char* destination, const char* user_agent, uint32_t limit) {
   CURL* curl = g_curl.easy_init();
   if (curl == nullptr) return 0;
   struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");  // no header beyond the user agent
-  body_sink sink = {curl, destination, -1, 0, {}};
+  body_sink sink = {curl, destination, -1, 0, limit, {}};
   start_rate_watch(&sink.pace.watch);
   set_common_options(curl, url, user_agent, headers, &sink.pace);
   g_curl.easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_body);
@@ -353,7 +354,7 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
   return outcome;
 }
 
-int download_small_once(const wchar_t* url, const wchar_t* destination) {
+int download_small_once(const wchar_t* url, const wchar_t* destination, uint32_t limit) {
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);
   utf8_path path(destination);
@@ -362,7 +363,7 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
   if (g_curl_ready && url_text.ok() && path.ok() && user_agent.ok()) {
     CURLU* parts = split_https_url(url_text.text);
     if (parts != nullptr) {
-      result = fetch(parts, url, path.text, user_agent.text);
+      result = fetch(parts, url, path.text, user_agent.text, limit);
       g_curl.url_cleanup(parts);
     }
   }

@@ -31,7 +31,8 @@ bool has_announced_length(HINTERNET request, uint64_t total) {
 // Receives the body into the open file; 1 when it ended with 1 to 1,048,576 bytes written.
 // Each wait for bytes ends when some come (or at the receive time-out), so the rate is checked
 // as they trickle in.
-int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer, rate_watch* watch, const wchar_t* url) {
+int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer, rate_watch* watch, const wchar_t* url,
+                 uint32_t limit) {
   uint64_t total = 0;
   for (;;) {
     if (!rate_kept(watch, total)) {
@@ -46,7 +47,7 @@ int receive_body(HINTERNET request, HANDLE file, unsigned char* buffer, rate_wat
       DWORD got = 0;
       if (!WinHttpReadData(request, buffer, wanted, &got) || got == 0) return 0;
       total += got;
-      if (total > SMALL_DOWNLOAD_LIMIT) return 0;
+      if (total > limit) return 0;
       DWORD written = 0;
       if (!WriteFile(file, buffer, got, &written, nullptr) || written != got) return 0;
       available -= got < available ? got : available;
@@ -117,7 +118,7 @@ bool send_get(const wchar_t* url, const wchar_t* headers, http_exchange* exchang
 }
 }  // namespace
 
-int download_small_once(const wchar_t* url, const wchar_t* destination) {
+int download_small_once(const wchar_t* url, const wchar_t* destination, uint32_t limit) {
   http_exchange exchange;
   HANDLE file = INVALID_HANDLE_VALUE;
   unsigned char* buffer = nullptr;
@@ -129,7 +130,7 @@ int download_small_once(const wchar_t* url, const wchar_t* destination) {
     file = CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
     if (file != INVALID_HANDLE_VALUE && buffer != nullptr) {
-      result = receive_body(exchange.request, file, buffer, &watch, url);
+      result = receive_body(exchange.request, file, buffer, &watch, url, limit);
     }
   }
   free(buffer);

@@ -101,6 +101,19 @@ int copy_manifest_value(wchar_t* output, size_t capacity, const char* text, cons
   return 1;
 }
 
+namespace {
+void parse_linux_launcher(const char* text, release_manifest* manifest) {
+  bool valid = copy_manifest_value(manifest->launcher_linux_url, 2048, text, "launcher_linux_url") &&
+               copy_manifest_value(manifest->launcher_linux_sha256, 65, text, "launcher_linux_sha256") &&
+               begins_with(manifest->launcher_linux_url, VORNA380_RELEASE_ORIGIN) &&
+               valid_hex64(manifest->launcher_linux_sha256);
+  if (!valid) {
+    manifest->launcher_linux_url[0] = L'\0';
+    manifest->launcher_linux_sha256[0] = L'\0';
+  }
+}
+}  // namespace
+
 int parse_manifest(const char* text, release_manifest* manifest) {
   if (text == nullptr || strncmp(text, k_magic, sizeof k_magic - 1) != 0) return 0;
   wchar_t size_text[32];
@@ -124,6 +137,7 @@ int parse_manifest(const char* text, release_manifest* manifest) {
       !valid_hex64(manifest->launcher_sha256)) {
     return 0;
   }
+  parse_linux_launcher(text, manifest);
   return wcscmp(manifest->game_executable, L"Tarvo.exe") == 0;
 }
 

@@ -17,6 +17,11 @@ struct release_manifest {
   wchar_t game_executable[128];
   wchar_t launcher_url[2048];
   wchar_t launcher_sha256[65];
+  // The Linux port's launcher, from the optional pair "launcher_linux_url" and
+  // "launcher_linux_sha256": both empty when the pair is absent, incomplete or not valid (that
+  // port then does not update itself; the release stays acceptable).
+  wchar_t launcher_linux_url[2048];
+  wchar_t launcher_linux_sha256[65];
   uint64_t sequence;  // release number from the optional "sequence" key; 0 when absent
   int64_t expires;    // last second of the release's life (optional "expires"); NO_EXPIRY when absent
 };

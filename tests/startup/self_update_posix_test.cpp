@@ -97,3 +97,24 @@ TEST_F(SelfUpdate, ReportsAMissingDataFolderAndAFailedCopyByExitCode) {
   EXPECT_EQ(update(L"0").first, 3);
   EXPECT_EQ(read_bytes(profile / L"data/Vorna380"), "a file where the root should be");
 }
+
+// With no other launcher and no display, the copy the mode starts fails its start (exit 1):
+// the launcher it replaced goes back in place and is started, and the failed launcher's digest
+// is refused for later updates.
+TEST_F(SelfUpdate, ALauncherThatFailsItsStartIsRolledBackAndRefused) {
+  close(lock);
+  lock = -1;
+  ASSERT_TRUE(make_dirs(profile / L"data/Vorna380"));
+  const std::string previous = "#!/bin/sh\nexit 0\n";
+  ASSERT_TRUE(write_bytes(installed(), previous));
+  ASSERT_EQ(chmod(to_utf8(installed()).c_str(), 0755), 0);
+  EXPECT_EQ(update(L"0").first, 5);
+  EXPECT_EQ(read_bytes(installed()), previous);
+  EXPECT_EQ(read_bytes(profile / L"data/Vorna380/vorna380-launcher.previous"), previous);
+  EXPECT_EQ(read_bytes(profile / L"data/Vorna380/launcher-update.txt"),
+            sha256_hex(read_bytes(launcher_path())) + " 2\n");
+  std::string journal = read_bytes(profile / L"data/Vorna380/launcher.log");
+  EXPECT_NE(journal.find("La nouvelle version du launcher n'a pas pris le relais: retour a la version precedente."),
+            std::string::npos)
+      << journal;
+}

@@ -521,3 +521,27 @@ TEST(ManifestExpiry, SystemClockReadsUtcSecondsSince1970) {
   EXPECT_GE(now, expected - 5) << "the clock's reading " << formatted(now);
   EXPECT_EQ(manifest_expired(&future.record, &now), 0);
 }
+
+// The Linux launcher's pair is optional: taken when both keys are sound, otherwise left empty
+// without refusing the release (the Windows launcher and the client stay usable).
+TEST(ParseManifest, TheLinuxLauncherPairIsTakenOnlyWhenWhole) {
+  const std::string url = k_origin + "dl/vorna380-launcher";
+  auto linux_pair = [&](const std::string& url_value, const std::string& digest) {
+    lines body = good_lines();
+    if (!url_value.empty()) body.push_back({"launcher_linux_url", url_value});
+    if (!digest.empty()) body.push_back({"launcher_linux_sha256", digest});
+    return std::make_unique<parsed>(render(body));
+  };
+  auto whole = linux_pair(url, k_launcher_digest);
+  ASSERT_EQ(whole->result, 1);
+  EXPECT_EQ(to_utf8(whole->record->launcher_linux_url), url);
+  EXPECT_EQ(to_utf8(whole->record->launcher_linux_sha256), k_launcher_digest);
+  for (const auto& [url_value, digest] : std::vector<std::pair<std::string, std::string>>{
+           {"", ""}, {url, ""}, {"", k_launcher_digest}, {"https://evil.example/dl/x", k_launcher_digest},
+           {url, "0011"}, {url, std::string(64, 'A')}}) {
+    auto part = linux_pair(url_value, digest);
+    EXPECT_EQ(part->result, 1) << url_value << " " << digest;
+    EXPECT_EQ(part->record->launcher_linux_url[0], L'\0') << url_value << " " << digest;
+    EXPECT_EQ(part->record->launcher_linux_sha256[0], L'\0') << url_value << " " << digest;
+  }
+}
