@@ -1,5 +1,6 @@
 #include "install/launcher_update.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@
 
 namespace {
 constexpr size_t ATTEMPTS_BYTES = 96;
+// Set once this launcher has handed over: the update now runs from its file.
+std::atomic<int> g_handed_over{0};
 
 // The paths of one update, on the heap with the rest of its state.
 struct update_paths {
@@ -97,6 +100,7 @@ launcher_update_outcome update_with(update_paths* paths, const release_manifest*
     refuse_launcher(g_root, digest);
     return LAUNCHER_GO_ON;
   }
+  g_handed_over.store(1);
   crash_point("launcher-handed-over");
   write_log(L"Mise a jour du launcher confiee a la nouvelle version: ce launcher se ferme.");
   post_close();
@@ -150,6 +154,7 @@ void refuse_launcher(const wchar_t* root, const wchar_t* digest) {
 }
 
 void remove_launcher_update_file() {
+  if (g_handed_over.load()) return;
   wchar_t* path = static_cast<wchar_t*>(malloc(PATH_UNITS * sizeof(wchar_t)));
   if (path == nullptr) return;
   join_path(path, g_root, k_launcher_update_name);

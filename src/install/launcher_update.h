@@ -30,5 +30,6 @@ void record_launcher_attempts(const wchar_t* root, const wchar_t* digest, unsign
 void refuse_launcher(const wchar_t* root, const wchar_t* digest);
 
 // Removes the update file that a finished or abandoned update left beside the installed
-// launcher (it stays while the update that runs from it has not ended).
+// launcher (Windows keeps it while the update that runs from it has not ended). A launcher
+// that handed over to that file leaves it alone.
 void remove_launcher_update_file();

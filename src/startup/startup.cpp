@@ -80,6 +80,8 @@ int graphics_failure() {
 
 void shut_down() {
   close_install_worker_thread();
+  // An update that ran from this file has long ended by now.
+  remove_launcher_update_file();
   stop_account_bridge();
   dispose_ui_assets();
   release_instance_lock();
