@@ -114,14 +114,14 @@ def run(args, profile, trees):
         else profile.installed + ".previous"
     if not os.path.isfile(previous) or digest(previous) != installed:
         raise Failure("the replaced launcher was not kept as " + previous)
-    wait_until(lambda: not os.path.exists(update), 20, "the update file was left behind")
-    left = sorted(name for name in os.listdir(profile.root) if name.endswith(".copy"))
-    if left:
-        raise Failure("files left behind: %s" % left)
-    # The new launcher finds itself current: nothing more to do.
+    # The new launcher finds itself current: nothing more to do. The update file goes once the
+    # update that ran from it has ended (on Windows a running program's file stays until then).
     added = start_until_ready(profile, READY_ENDING)
     if "Le manifeste publie un autre launcher" in added:
         raise Failure("the updated launcher tried to update itself again")
+    left = sorted(name for name in os.listdir(profile.root) if name.endswith(".copy") or name == os.path.basename(update))
+    if left:
+        raise Failure("files left behind: %s" % left)
 
 
 def main():
