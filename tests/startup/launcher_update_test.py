@@ -4,7 +4,10 @@ server: a release naming the installed launcher changes nothing; one naming a la
 digest is wrong, one whose file is missing and one that cannot run are journalled and the
 launcher goes on to the ready state (the one that cannot run is not tried again); one naming a
 newer launcher hands over to it: the old launcher ends, the new one runs as the one process and
-is ready, the replaced launcher is kept as the previous copy and nothing else is left.
+is ready, the replaced launcher is kept as the previous copy and nothing else is left. Then the
+key rotation: a launcher trusting the first release key only refuses a release signed by the
+next key, updates itself from a release signed by the first key to a launcher trusting both,
+and then accepts the next key's release.
 
     launcher_update_test.py --launcher PROGRAM --failing PROGRAM --fixtures FOLDER --out FOLDER
                             --flavour NAME [--wine win32|win64 --powershell STANDIN]
@@ -43,10 +46,11 @@ class Trees:
         with open(self.newer, "ab") as newer:
             newer.write(b"\nanother build of the launcher\n")
 
-    def make(self, name, *breaks):
+    def make(self, name, *breaks, good=None, key=None):
         tree = os.path.join(self.folder, name)
-        subprocess.run([sys.executable, os.path.join(REPO, "tools", "publish-release.py"), "variant", self.good, tree] +
-                       ["--break=" + kind for kind in breaks], check=True, stdout=subprocess.DEVNULL)
+        command = [sys.executable, os.path.join(REPO, "tools", "publish-release.py"), "variant", good or self.good, tree]
+        command += ["--break=" + kind for kind in breaks] + (["--key", key] if key else [])
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         return tree
 
     def naming(self, name, launcher, *more):
@@ -57,6 +61,54 @@ def serve_tree(tree):
     www = os.path.join(os.environ["VORNA380_RELEASE_SERVER"], "www")
     shutil.rmtree(www, ignore_errors=True)
     subprocess.run(["cp", "-al", tree, www], check=True)
+
+
+def trusting_first_key_only(args, folder):
+    """The built launcher as a build from before the key rotation: the next key's modulus it
+    carries is zeroed, and the signature check never uses a key that is not sound."""
+    with open(os.path.join(REPO, "release", "dev.profile"), encoding="utf-8") as profile:
+        values = dict(line.strip().split("=", 1) for line in profile if "=" in line and not line.startswith("#"))
+    modulus = bytes.fromhex(values["release_key_next_modulus"])
+    with open(args.launcher, "rb") as built:
+        content = built.read()
+    if modulus not in content:
+        raise Failure("the next key's modulus is not in the launcher")
+    path = os.path.join(folder, "key-one-launcher" + (".exe" if args.wine else ""))
+    with open(path, "wb") as old:
+        old.write(content.replace(modulus, bytes(len(modulus))))
+    os.chmod(path, 0o755)
+    return path
+
+
+def rotation(args, profile, trees):
+    """A launcher trusting the first key only updates itself, from a release signed by that
+    key, to one trusting both; a release signed by the next key is then accepted."""
+    old = trusting_first_key_only(args, trees.folder)
+    next_key = os.path.join(REPO, "release", "dev-release-key-next.pem")
+    signed_by_next = trees.make("next-key-current", "%s:%s" % (trees.kind, args.launcher),
+                                good=os.path.join(args.fixtures, "releases", "next-key"), key=next_key)
+    serve_tree(trees.naming("key-one", old))
+    wait_exit(profile.start(old), 0)
+    wait_until(profile.installed_runs, 10, "the installed copy is not running")
+    close_when_ready(profile, profile.journal_text().count(READY_ENDING))
+    if digest(profile.installed) != digest(old):
+        raise Failure("the launcher trusting the first key only was not installed")
+    # Before its update it refuses the next key's release.
+    serve_tree(signed_by_next)
+    refused = profile.start_installed()
+    box = run_test.find_window("Vorna380 - securite", timeout=60)
+    run_test.press(box, "Return")
+    wait_exit(refused, 0)
+    # A release signed by the first key names the launcher that trusts both: it takes over.
+    serve_tree(trees.naming("rotation", args.launcher))
+    before = profile.journal_text()
+    wait_exit(profile.start_installed(), 0, timeout=120)
+    wait_until(lambda: digest(profile.installed) == digest(args.launcher), 30, "the launcher did not update itself")
+    wait_until(profile.installed_runs, 30, "the updated launcher does not run")
+    close_when_ready(profile, before.count(READY_ENDING))
+    # Nothing done by hand: the next key's release is now accepted.
+    serve_tree(signed_by_next)
+    start_until_ready(profile, "Client officiel valide. Pret a jouer.")
 
 
 def start_until_ready(profile, expected):
@@ -140,7 +192,11 @@ def main():
     folder = tempfile.mkdtemp(prefix="vorna380-launcher-update-")
     profile = run_test.WineProfile(args) if args.wine else run_test.Profile(args)
     try:
-        run(args, profile, Trees(args, folder))
+        trees = Trees(args, folder)
+        run(args, profile, trees)
+        profile.remove()
+        profile = run_test.WineProfile(args) if args.wine else run_test.Profile(args)
+        rotation(args, profile, trees)
     except Failure as failure:
         print("FAILED:", failure)
         print("root:", sorted(os.listdir(profile.root)) if os.path.isdir(profile.root) else "missing")
@@ -149,7 +205,7 @@ def main():
     finally:
         profile.remove()
         shutil.rmtree(folder, ignore_errors=True)
-    print("launcher update: current kept, bad publications journalled, newer launcher took over")
+    print("launcher update: current kept, bad publications journalled, newer launcher took over, key rotated")
     return 0
 
 
