@@ -85,7 +85,10 @@ launcher_update_outcome update_with(update_paths* paths, const release_manifest*
   if (url[0] == L'\0') return LAUNCHER_GO_ON;
   join_path(paths->installed, g_root, k_installed_launcher_name);
   join_path(paths->update, g_root, k_launcher_update_name);
-  if (file_digest_is(paths->installed, digest)) return LAUNCHER_GO_ON;
+  // Only the installed launcher updates itself (a worker run from elsewhere, as by a test
+  // program, has none in its root).
+  uint64_t size = 0;
+  if (!os_file_size(paths->installed, &size) || file_digest_is(paths->installed, digest)) return LAUNCHER_GO_ON;
   unsigned attempts = launcher_attempts(g_root, digest);
   if (attempts >= LAUNCHER_ATTEMPTS_MAX) {
     journal_with_digest(L"Launcher publie ", digest, L" deja refuse ou essaye sans succes: le launcher actuel continue.");

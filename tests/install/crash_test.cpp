@@ -206,6 +206,30 @@ TEST_F(CrashTest, KilledWithAStagedClientOrPackageLeftTheNextStartEndsReady) {
   run_cells(PACKAGED);
 }
 
+// Killed while it updates itself (the release names as its launcher a file that is no
+// program): the installed launcher is untouched at every point, and the next start finds the
+// published launcher unusable, refuses it and ends ready with its client.
+TEST_F(CrashTest, KilledWhileTheLauncherUpdatesItselfTheNextStartEndsReadyWithTheSameLauncher) {
+  std::wstring installed = root / k_installed_launcher_name;
+  std::string launcher = read_bytes(launcher_path());
+  for (const char* point : {"after-status-launcher-download", "launcher-downloaded", "launcher-verified",
+                            "after-status-launcher-handover"}) {
+    SCOPED_TRACE(point);
+    prepare(PINNED_UPDATE);
+    ASSERT_TRUE(write_bytes(installed, launcher));
+    ASSERT_TRUE(serve_release(L"launcher-unstartable"));
+    ASSERT_EQ(start(point), k_crash_ending) << "the point was not reached";
+    EXPECT_EQ(read_bytes(installed), launcher);
+    size_t from = journal.messages().size();
+    ASSERT_EQ(start(""), 0) << ::testing::PrintToString(messages_from(from));
+    std::vector<std::string> said = messages_from(from);
+    EXPECT_EQ(said.empty() ? "" : said.back(), k_imported);
+    EXPECT_EQ(read_bytes(installed), launcher);
+    EXPECT_NE(content(root / L"launcher-update.txt").find(" 2\n"), std::string::npos) << "refused for later starts";
+    EXPECT_FALSE(file_exists(root / k_launcher_update_name));
+  }
+}
+
 // Kills at points drawn at random, one start after the other on what the last left, each
 // fetching the package at most once; a start that got through ends the install, and the next
 // one begins a new first install.

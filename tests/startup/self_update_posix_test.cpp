@@ -118,3 +118,30 @@ TEST_F(SelfUpdate, ALauncherThatFailsItsStartIsRolledBackAndRefused) {
             std::string::npos)
       << journal;
 }
+
+// The mode killed at each of its steps (a copy of the launcher built with crash points, as the
+// update file): the installed launcher is always a whole launcher, the old one or the new one,
+// and the mode run again puts the new one in place.
+TEST_F(SelfUpdate, KilledAtEachStepItLeavesAWholeLauncherAndFinishesWhenRunAgain) {
+  std::wstring root = profile / L"data/Vorna380";
+  std::wstring update = root + L"/vorna380-launcher.update";
+  std::string old_launcher = read_bytes(launcher_path());
+  std::string new_launcher = read_bytes(CRASH_LAUNCHER_PATH);
+  ASSERT_NE(old_launcher, new_launcher);
+  for (const char* point : {"previous-launcher-kept", "copy-written:vorna380-launcher.previous",
+                            "copy-written:vorna380-launcher", "launcher-moved-over", "launcher-started"}) {
+    SCOPED_TRACE(point);
+    remove_tree(root);
+    ASSERT_TRUE(make_dirs(root));
+    ASSERT_TRUE(write_bytes(installed(), old_launcher) && write_bytes(update, new_launcher));
+    ASSERT_EQ(chmod(to_utf8(installed()).c_str(), 0755) | chmod(to_utf8(update).c_str(), 0755), 0);
+    set_variable(L"VORNA380_CRASH_AT", from_utf8(point));
+    int killed = run_program({update, L"--apply-self-update", L"0"}, 60000);
+    set_variable(L"VORNA380_CRASH_AT", L"");
+    EXPECT_NE(killed, 0) << "the point was not reached";
+    std::string now = read_bytes(installed());
+    EXPECT_TRUE(now == old_launcher || now == new_launcher) << "the installed launcher is torn";
+    EXPECT_EQ(run_program({update, L"--apply-self-update", L"0"}, 60000), 0);
+    EXPECT_EQ(read_bytes(installed()), new_launcher);
+  }
+}
