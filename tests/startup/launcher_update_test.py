@@ -4,7 +4,8 @@ server: a release naming the installed launcher changes nothing; one naming a la
 digest is wrong, one whose file is missing and one that cannot run are journalled and the
 launcher goes on to the ready state (the one that cannot run is not tried again); one naming a
 newer launcher hands over to it: the old launcher ends, the new one runs as the one process and
-is ready, the replaced launcher is kept as the previous copy and nothing else is left. Then the
+is ready, the replaced launcher is kept as the previous copy and nothing else is left; an older
+build started from elsewhere starts the installed launcher instead of replacing it. Then the
 key rotation: a launcher trusting the first release key only refuses a release signed by the
 next key, updates itself from a release signed by the first key to a launcher trusting both,
 and then accepts the next key's release.
@@ -15,6 +16,7 @@ and then accepts the next key's release.
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -174,6 +176,27 @@ def run(args, profile, trees):
     left = sorted(name for name in os.listdir(profile.root) if name.endswith(".copy") or name == os.path.basename(update))
     if left:
         raise Failure("files left behind: %s" % left)
+
+    # An older build started from elsewhere starts the installed launcher and replaces nothing.
+    older = os.path.join(trees.folder, "older-launcher" + (".exe" if args.wine else ""))
+    with open(args.launcher, "rb") as built:
+        content = built.read()
+    marker = re.search(rb"VORNA380-BUILD-NUMBER:([0-9]{10});", content)
+    if marker is None or int(marker.group(1)) == 0:
+        raise Failure("the built launcher carries no build number above 0")
+    with open(older, "wb") as out:
+        out.write(content.replace(marker.group(0), b"VORNA380-BUILD-NUMBER:0000000000;"))
+    os.chmod(older, 0o755)
+    current = digest(profile.installed)
+    before = profile.journal_text()
+    wait_exit(profile.start(older), 0)
+    wait_until(profile.installed_runs, 10, "the installed launcher was not started in place of the older one")
+    close_when_ready(profile, before.count(READY_ENDING))
+    if digest(profile.installed) != current:
+        raise Failure("an older build replaced the installed launcher")
+    line = "Launcher demarre depuis un autre dossier plus ancien (build 0) que le launcher installe:"
+    if line not in profile.journal_text()[len(before):]:
+        raise Failure("no line %r in the journal" % line)
 
 
 def main():
