@@ -27,8 +27,8 @@ function(include_refusal out file header angle)
     endif()
     return()
   endif()
-  if(header STREQUAL "release_profile.h")
-    return()  # the build's release constants, generated below every layer
+  if(header STREQUAL "release_profile.h" OR header STREQUAL "launcher_build.h")
+    return()  # the build's release constants and build number, generated below every layer
   endif()
   string(REGEX MATCH "^[^/]+" to "${header}")
   if(NOT DEFINED layer_${to})
