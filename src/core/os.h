@@ -13,6 +13,8 @@ void os_sleep_ms(uint32_t milliseconds);
 // The system clock: 100-ns intervals since 1601-01-01 (UTC), leap seconds not counted; 0 when
 // it cannot be read.
 uint64_t os_system_time_1601();
+// A clock that only goes forward, in milliseconds from an unspecified start (for durations).
+uint64_t os_monotonic_ms();
 
 // A thread running run(context). Whoever starts one ends it with exactly one of
 // os_thread_join or os_thread_detach.

@@ -1,5 +1,5 @@
 // The Linux port of the operating-system layer (os.h, os_posix.h). In order:
-//   time      os_sleep_ms, os_system_time_1601 (the wall clock, for time stamps only)
+//   time      os_sleep_ms, os_monotonic_ms, os_system_time_1601 (the wall clock, for time stamps)
 //   threads   os_thread_start/join/detach; the join waits on the monotonic clock
 //   files     os_file_size, os_write_all, os_replace_file / os_move_over / os_copy_over (a
 //             temporary beside, flushed, renamed over, the folder synced), deletes
@@ -35,6 +35,12 @@ void os_sleep_ms(uint32_t milliseconds) {
   timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+uint64_t os_monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 uint64_t os_system_time_1601() {

@@ -10,6 +10,8 @@
 
 void os_sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
+uint64_t os_monotonic_ms() { return GetTickCount64(); }
+
 uint64_t os_system_time_1601() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

@@ -4,9 +4,12 @@
 #include "core/os.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "ui/download_rate.h"
 
 int g_close_hover = 0;
 int g_play_hover = 0;
+// The rate of the download the band shows (UI thread only).
+rate_estimate g_download_rate = {};
 
 namespace {
 constexpr rgb_colour WHITE = 0xFFFFFF;
@@ -84,8 +87,11 @@ void compute_progress_view(int32_t mode, progress_view* view) {
     builder_append(&text, L" / ");
     builder_append_uint(&text, total >> 20, 1);
     builder_append(&text, L" Mo");
+    add_rate_sample(&g_download_rate, os_monotonic_ms(), current, total);
+    append_rate_and_time_left(&text, &g_download_rate, current, total);
     return;
   }
+  g_download_rate.started = 0;
   if (mode == PROGRESS_VERIFY && g_verify_progress_total.load() > 0) {
     int64_t done = g_verify_progress_done.load();
     int64_t total = g_verify_progress_total.load();

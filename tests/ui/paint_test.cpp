@@ -8,6 +8,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "support/test_support.h"
+#include "ui/download_rate.h"
 #include "ui/layout.h"
 
 namespace {
@@ -251,4 +252,39 @@ TEST_F(Painting, EverythingStaysInsideTheWindow) {
     EXPECT_LE(right, WINDOW_WIDTH) << item.kind;
     EXPECT_LE(bottom, WINDOW_HEIGHT) << item.kind;
   }
+}
+
+// The rate and the time left: nothing before the warm-up, an average that does not jump with
+// one slow or fast sample, bytes already there not counted as speed, and a file written anew
+// starting the estimate again.
+TEST(DownloadRate, ShownAfterTheWarmUpSmoothedAndNeverNegative) {
+  const uint64_t total = 3ull << 30;
+  const uint64_t mib = 1ull << 20;
+  auto shown = [&](const rate_estimate& estimate, uint64_t bytes) {
+    wchar_t line[64] = {};
+    text_builder text = start_text(line, 64);
+    append_rate_and_time_left(&text, &estimate, bytes, total);
+    return std::wstring(line);
+  };
+  rate_estimate estimate = {};
+  uint64_t bytes = 1024 * mib;  // resumed: a gigabyte already there
+  for (uint64_t ms = 0; ms <= 2500; ms += 500, bytes += 5 * mib) {
+    add_rate_sample(&estimate, 10000 + ms, bytes, total);
+    EXPECT_EQ(shown(estimate, bytes), L"") << ms;
+  }
+  for (uint64_t ms = 3000; ms <= 6000; ms += 500, bytes += 5 * mib) add_rate_sample(&estimate, 10000 + ms, bytes, total);
+  bytes -= 5 * mib;  // the last sample's
+  // 10 Mio/s, with 2 Gio - 70 Mio left: 199 s.
+  EXPECT_EQ(shown(estimate, bytes), L"  -  10,0 Mo/s, 4 min");
+  // One stalled second moves the figure a sixth of the way down, not to nothing.
+  add_rate_sample(&estimate, 17000, bytes, total);
+  EXPECT_EQ(shown(estimate, bytes), L"  -  8,3 Mo/s, 4 min");
+  // A file written anew starts again: nothing shown until a new warm-up.
+  add_rate_sample(&estimate, 17500, mib, total);
+  EXPECT_EQ(shown(estimate, mib), L"");
+  // Slow downloads in Ko/s, long ones in hours.
+  rate_estimate slow = {};
+  for (uint64_t ms = 0; ms <= 4000; ms += 500) add_rate_sample(&slow, ms, ms * 50, total);
+  EXPECT_EQ(shown(slow, 4000 * 50).substr(0, 14), L"  -  49 Ko/s, ");
+  EXPECT_NE(shown(slow, 4000 * 50).find(L" h "), std::wstring::npos);
 }

@@ -5,7 +5,8 @@ way a player would (xdotool), checking what happens.
 
     screenshot_test.py --demo PROGRAM --out FOLDER --scenario NAME [--wine win32|win64]
 
-Scenarios: wait, download, verify, ready, ready-account, error (the window), broken (a build
+Scenarios: wait, download, download-rate (a growing file: the rate and time left, shot after
+the warm-up), verify, ready, ready-account, error (the window), broken (a build
 whose image 209 is not a PNG: the graphics message and exit code 1).
 """
 import argparse
@@ -86,6 +87,11 @@ SCENARIOS = {
         ("at", 590, 404, "#4D64E2", "last bar pixel at 515 of 1030"),
         ("at", 591, 402, "#1F2484", "band after the bar"),
         ("at", 80, 405, "#1F2484", "band below the 4-pixel bar"),
+    ],
+    # The figures after the warm-up: rate and time left follow them in the band's text.
+    "download-rate": COMMON + STATUS_LINE + [
+        ("at", 80, 402, "#4D64E2", "bar start"),
+        ("some", 600, 410, 1106, 439, "#FFFFFF", 20, "band text reaching past the middle"),
     ],
     "verify": COMMON + STATUS_LINE + [
         ("at", 516, 402, "#4D64E2", "last bar pixel at 441 of 1030"),
@@ -287,6 +293,8 @@ def run(session):
     if (x, y) != ((1280 - WIDTH) // 2, (800 - HEIGHT) // 2):
         raise Failure("window at (%d, %d), not centred on the 1280 x 800 screen" % (x, y))
     session.origin = (x, y)
+    if scenario == "download-rate":
+        time.sleep(4.5)  # past the rate's warm-up, before the file stops growing
 
     if scenario == "error":
         # The error state is painted before its box appears; the box covers the middle.

@@ -1,7 +1,10 @@
 // Opens the launcher window without the install worker: a small worker thread puts it in the
 // state a scenario names, through the same status channel the install worker uses. The
 // screenshot test drives it from outside.
-//   window_demo wait|download|verify|ready|ready-account|error JOURNAL [SCRATCH_FOLDER]
+//   window_demo wait|download|download-rate|verify|ready|ready-account|error JOURNAL [SCRATCH_FOLDER]
+// download-rate: a 300 MiB package resumed at 100 MiB that grows by 1 MiB every 100 ms for 5 s,
+// so that the band shows its rate and time left.
+#include <chrono>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -33,6 +36,18 @@ void play_scenario(std::wstring scenario, std::wstring scratch) {
     g_progress_mode.exchange(PROGRESS_DOWNLOAD);
     invalidate_window(g_window);
     set_status(L"Telechargement du client Vorna 3.80...");
+  } else if (scenario == L"download-rate") {
+    std::wstring package = join(scratch, L"Vorna380.package.zip");
+    write_bytes(package, std::string(100u << 20, 'z'));
+    copy_text(g_progress_file, PATH_UNITS, package.c_str());
+    g_progress_total = 300u << 20;
+    g_progress_mode.exchange(PROGRESS_DOWNLOAD);
+    set_status(L"Reprise du telechargement du client Vorna 3.80...");
+    std::string mebibyte(1u << 20, 'z');
+    for (int step = 0; step < 50; ++step) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      append_bytes(package, mebibyte);
+    }
   } else if (scenario == L"verify") {
     set_status(L"Verification des fichiers du client...");
     set_verify_progress(3, 7);
