@@ -58,8 +58,9 @@ void journal_with_digest(const wchar_t* before, const wchar_t* digest, const wch
 }
 
 // Fetches and checks the published launcher into paths->update: 1 when it is there and its
-// digest is the manifest's; else journalled, nothing left.
-int fetch_checked_launcher(const update_paths* paths, const wchar_t* url, const wchar_t* digest) {
+// digest is the manifest's; else journalled, nothing left. Bytes that do not match count as a
+// try (the publication is broken); a failed download does not (the network may come back).
+int fetch_checked_launcher(const update_paths* paths, const wchar_t* url, const wchar_t* digest, unsigned attempts) {
   set_status(L"Nouvelle version du launcher: telechargement...");
   crash_point("after-status-launcher-download");
   if (!download_with_retries(url, paths->update, LAUNCHER_DOWNLOAD_LIMIT,
@@ -71,6 +72,7 @@ int fetch_checked_launcher(const update_paths* paths, const wchar_t* url, const 
   crash_point("launcher-downloaded");
   if (!file_digest_is(paths->update, digest)) {
     os_delete_file(paths->update);
+    record_launcher_attempts(g_root, digest, attempts + 1);
     journal_with_digest(L"Launcher publie refuse: son SHA-256 n'est pas ", digest, L" (manifeste). Le launcher actuel continue.");
     return 0;
   }
@@ -95,7 +97,7 @@ launcher_update_outcome update_with(update_paths* paths, const release_manifest*
     return LAUNCHER_GO_ON;
   }
   journal_with_digest(L"Le manifeste publie un autre launcher: ", digest, L".");
-  if (!fetch_checked_launcher(paths, url, digest)) return LAUNCHER_GO_ON;
+  if (!fetch_checked_launcher(paths, url, digest, attempts)) return LAUNCHER_GO_ON;
   record_launcher_attempts(g_root, digest, attempts + 1);
   set_status(L"Nouvelle version du launcher verifiee. Redemarrage du launcher...");
   crash_point("after-status-launcher-handover");
