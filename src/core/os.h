@@ -59,6 +59,9 @@ int os_remove_empty_folder(const wchar_t* path);
 struct os_file;
 // Creates the file or empties the one there (never through a link); null on failure.
 os_file* os_create_file(const wchar_t* path);
+// Opens the regular file there to write after its last byte (never through a link); null on
+// failure.
+os_file* os_append_file(const wchar_t* path);
 int os_write_file(os_file* file, const void* bytes, size_t count);  // all of them, or 0
 // Flushes the file to disk and closes it: 1 when both worked. The handle is gone either way.
 int os_close_file(os_file* file);

@@ -350,18 +350,23 @@ struct os_file {
   int fd;
 };
 
-os_file* os_create_file(const wchar_t* path) {
+namespace {
+os_file* open_written(const wchar_t* path, int mode) {
   utf8_path native(path);
   if (!native.ok()) return nullptr;
   os_file* file = static_cast<os_file*>(malloc(sizeof(os_file)));
   if (file == nullptr) return nullptr;
-  file->fd = open(native.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  file->fd = open(native.text, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | mode, 0644);
   if (file->fd < 0) {
     free(file);
     return nullptr;
   }
   return file;
 }
+}  // namespace
+
+os_file* os_create_file(const wchar_t* path) { return open_written(path, O_CREAT | O_TRUNC); }
+os_file* os_append_file(const wchar_t* path) { return open_written(path, O_APPEND); }
 
 int os_write_file(os_file* file, const void* bytes, size_t count) {
   return os_write_all(file->fd, static_cast<const char*>(bytes), count);

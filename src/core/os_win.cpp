@@ -172,10 +172,16 @@ struct os_file {
   HANDLE handle;
 };
 
-os_file* os_create_file(const wchar_t* path) {
-  HANDLE handle = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+namespace {
+os_file* open_written(const wchar_t* path, DWORD disposition) {
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE, 0, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER end = {};
+  if (disposition == OPEN_EXISTING && !SetFilePointerEx(handle, end, nullptr, FILE_END)) {
+    CloseHandle(handle);
+    return nullptr;
+  }
   os_file* file = static_cast<os_file*>(malloc(sizeof(os_file)));
   if (file == nullptr) {
     CloseHandle(handle);
@@ -184,6 +190,10 @@ os_file* os_create_file(const wchar_t* path) {
   file->handle = handle;
   return file;
 }
+}  // namespace
+
+os_file* os_create_file(const wchar_t* path) { return open_written(path, CREATE_ALWAYS); }
+os_file* os_append_file(const wchar_t* path) { return open_written(path, OPEN_EXISTING); }
 
 int os_write_file(os_file* file, const void* bytes, size_t count) {
   const char* next = static_cast<const char*>(bytes);

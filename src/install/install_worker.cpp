@@ -21,6 +21,7 @@
 #include "install/activation.h"
 #include "install/file_update.h"
 #include "install/launcher_update.h"
+#include "install/package_download.h"
 #include "install/leftovers.h"
 #include "install/pinned_refresh.h"
 #include "install/release_marks.h"
@@ -97,6 +98,7 @@ void finish_interrupted_installation(const install_run* run) {
     os_delete_file(run->package);
     write_log_with_path(L"Suppression du package d'une installation deja activee: ", run->package);
   }
+  forget_package_resume(run->package);
 }
 
 // A numbered release that raises the mark raises it to its number.
@@ -185,6 +187,12 @@ int light_update(install_run* run) {
   return verify_integrity_reusing(g_client, run->manifest.integrity_sha256, &run->verified, &run->verified);
 }
 
+// Where the download hashed the package as it wrote it, the file is not read again.
+int package_is_release(install_run* run, const body_digest* streamed) {
+  return streamed->known ? package_digest_matches(run->package, streamed->bytes, streamed->digest, &run->manifest)
+                         : verify_package_file(run->package, &run->manifest);
+}
+
 // Steps from the download to the staged check: 1 when the staging folder is verified, else
 // the ending (0).
 int download_and_extract(install_run* run, int package_reusable) {
@@ -192,20 +200,28 @@ int download_and_extract(install_run* run, int package_reusable) {
     set_download_progress(run->package, run->manifest.package_size);
     set_status(L"Telechargement automatique du client complet (premier lancement)...");
     crash_point("after-status-download");
-    // Never more than the signed manifest announces.
-    job_parameters download = download_job(run->manifest.package_url, run->package, run->manifest.package_size);
+    // Never more than the signed manifest announces; a package stopped earlier is resumed.
+    int resumed = resumable_package_bytes(&run->manifest, run->package) > 0;
     body_digest streamed = {};
-    download.digest = &streamed;
-    int downloaded = powershell(k_download_script, &download);
+    int downloaded = download_package(&run->manifest, run->package, &streamed);
     set_indeterminate_progress();
     if (!downloaded) return error_ending(L"Le telechargement du client a echoue.");
     set_status(L"Verification SHA-256 du package telecharge...");
     crash_point("after-status-package-digest");
-    // Where the download hashed the package as it wrote it, the file is not read again.
-    int valid = streamed.known ? package_digest_matches(run->package, streamed.bytes, streamed.digest, &run->manifest)
-                               : verify_package_file(run->package, &run->manifest);
+    int valid = package_is_release(run, &streamed);
+    if (!valid && resumed) {
+      // A resumed package that fails is fetched once more from its first byte, never more.
+      write_log(L"Package reconstitue invalide: nouveau telechargement complet.");
+      os_delete_file(run->package);
+      forget_package_resume(run->package);
+      set_download_progress(run->package, run->manifest.package_size);
+      downloaded = download_package(&run->manifest, run->package, &streamed);
+      set_indeterminate_progress();
+      valid = downloaded && package_is_release(run, &streamed);
+    }
     if (!valid) {
       os_delete_file(run->package);
+      forget_package_resume(run->package);
       return error_ending(L"Package altere, incomplet ou de taille incorrecte. Installation bloquee.");
     }
   }
@@ -282,8 +298,12 @@ int keep_package_if_valid(install_run* run) {
   crash_point("after-status-package-check");
   int reusable = verify_package_file(run->package, &run->manifest);
   uint64_t size = 0;
-  if (!reusable && os_file_size(run->package, &size)) {
+  uint64_t partial = reusable ? 0 : resumable_package_bytes(&run->manifest, run->package);
+  if (partial > 0) {
+    write_log_with_number(L"Package partiel garde pour reprendre son telechargement: ", partial, L" octets.");
+  } else if (!reusable && os_file_size(run->package, &size)) {
     os_delete_file(run->package);
+    forget_package_resume(run->package);
     write_log_with_path(L"Suppression du package inutilisable avant le telechargement: ", run->package);
   }
   return reusable;
@@ -295,8 +315,11 @@ int full_path(install_run* run, int package_reusable) {
   // Whatever is in the staging folder now is stale; its bytes must not count against the free
   // space the extraction needs.
   set_aside_staging(run->staging);
+  // The bytes of a partial package are part of the package already on disk.
   uint64_t free_bytes = 0;
-  if (!query_free_bytes(g_root, &free_bytes) || !enough_disk_space(free_bytes, run->manifest.package_size)) {
+  uint64_t partial = package_reusable ? 0 : resumable_package_bytes(&run->manifest, run->package);
+  if (!query_free_bytes(g_root, &free_bytes) ||
+      !enough_disk_space(free_bytes + partial, run->manifest.package_size)) {
     return error_ending(k_disk_space);
   }
   if (package_reusable) {
@@ -331,6 +354,7 @@ int activate_and_finish(install_run* run) {
   write_release_marker(run->manifest.version);
   crash_point("after-release-marker");
   os_delete_file(run->package);
+  forget_package_resume(run->package);
   crash_point("after-package-deleted");
   prune_rollback_folders();
   return ready_ending(run, L"Installation terminee. Pret a jouer.");

@@ -34,6 +34,16 @@ int download_small(const wchar_t* url, const wchar_t* destination) {
                                L"/3 echouee pour le manifeste securise.");
 }
 
+int strong_validator(const char* etag) {
+  size_t length = etag != nullptr ? strlen(etag) : 0;
+  if (length < 2 || length >= VALIDATOR_BYTES || etag[0] != '"' || etag[length - 1] != '"') return 0;
+  for (size_t i = 1; i + 1 < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(etag[i]);
+    if (c < 0x21 || c == '"' || c == 0x7F) return 0;
+  }
+  return 1;
+}
+
 void start_rate_watch(rate_watch* watch) {
   watch->window_start_ms = transfer_clock_ms();
   watch->window_start_bytes = 0;

@@ -63,11 +63,19 @@ int download_with_retries(const wchar_t* url, const wchar_t* destination, uint32
 // The manifest's and the signature's download: download_with_retries at the small limit.
 int download_small(const wchar_t* url, const wchar_t* destination);
 
-// Where the bytes of a range go, in order: 1 when taken, 0 to abandon the download.
+// Where the bytes of a range go, in order: 1 when taken, 0 to abandon the download. Optional:
+// if_range, a strong validator the file must still have (sent as If-Range, so that a changed
+// file is answered whole, which the range refuses); validator, where the answer's own ETag is
+// left (VALIDATOR_BYTES with its zero; empty when it had none).
+constexpr size_t VALIDATOR_BYTES = 128;
 struct range_sink {
   int (*take)(void* context, const unsigned char* bytes, size_t count);
   void* context;
+  const char* if_range = nullptr;
+  char* validator = nullptr;
 };
+// 1 when the ETag value is a strong validator: quoted, not weak ("W/"), and short enough.
+int strong_validator(const char* etag);
 
 // HTTPS GETs of the bytes [begin, end) of url, a file of total bytes: 1 when every byte was
 // handed to the sink, in order and each once. An answer counts only when it is 206 with exactly

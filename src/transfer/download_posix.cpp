@@ -213,7 +213,18 @@ size_t range_header(char* line, size_t size, size_t count, void* user) {
   range_state* state = static_cast<range_state*>(user);
   size_t bytes = size * count;
   static const char name[] = "content-range:";
+  static const char etag[] = "etag:";
   if (bytes >= 5 && strncmp(line, "HTTP/", 5) == 0) state->range_seen = false;  // a new answer
+  if (state->sink->validator != nullptr && bytes > sizeof etag - 1 && strncasecmp(line, etag, sizeof etag - 1) == 0) {
+    size_t at = sizeof etag - 1;
+    while (at < bytes && (line[at] == ' ' || line[at] == '\t')) ++at;
+    size_t length = bytes - at;
+    while (length > 0 && (line[at + length - 1] == '\n' || line[at + length - 1] == '\r')) --length;
+    if (length < VALIDATOR_BYTES) {
+      memcpy(state->sink->validator, line + at, length);
+      state->sink->validator[length] = '\0';
+    }
+  }
   if (bytes > sizeof name - 1 && strncasecmp(line, name, sizeof name - 1) == 0) {
     size_t at = sizeof name - 1;
     while (at < bytes && (line[at] == ' ' || line[at] == '\t')) ++at;
@@ -252,6 +263,12 @@ CURLcode request_range(CURLU* url, const char* user_agent, range_state* state, C
   snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(state->begin),
            static_cast<unsigned long long>(state->end - 1));
   struct curl_slist* headers = g_curl.slist_append(nullptr, "Accept:");
+  char if_range[VALIDATOR_BYTES + 16];
+  if (state->sink->if_range != nullptr &&
+      snprintf(if_range, sizeof if_range, "If-Range: %s", state->sink->if_range) < static_cast<int>(sizeof if_range)) {
+    headers = g_curl.slist_append(headers, if_range);
+  }
+  if (state->sink->validator != nullptr) state->sink->validator[0] = '\0';
   set_common_options(curl, url, user_agent, headers, &state->pace);
   g_curl.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
   g_curl.easy_setopt(curl, CURLOPT_RANGE, range);

@@ -213,6 +213,25 @@ bool redirect_target(HINTERNET request, const wchar_t* current, unsigned redirec
 }
 }  // namespace
 
+namespace {
+// The answer's ETag, as ASCII, into validator (VALIDATOR_BYTES); empty when it has none.
+void read_validator(HINTERNET request, char* validator) {
+  wchar_t value[VALIDATOR_BYTES];
+  DWORD size = sizeof value;
+  validator[0] = '\0';
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return;
+  }
+  size_t units = size / sizeof(wchar_t);
+  for (size_t i = 0; i < units; ++i) {
+    if (value[i] > 0x7E) return;
+    validator[i] = static_cast<char>(value[i]);
+  }
+  validator[units] = '\0';
+}
+}  // namespace
+
 // WinHTTP keeps the connections of a session alive for the next request of the same session.
 struct range_connection {
   HINTERNET session;
@@ -239,12 +258,17 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
                                range_connection* connection, uint64_t* received) {
   *received = 0;
   if (begin >= end || end > total) return RANGE_REFUSED;
-  wchar_t range[80];
-  text_builder header = start_text(range, 80);
+  wchar_t range[80 + VALIDATOR_BYTES];
+  text_builder header = start_text(range, 80 + VALIDATOR_BYTES);
   builder_append(&header, L"Range: bytes=");
   builder_append_uint(&header, begin, 1);
   builder_append_char(&header, L'-');
   builder_append_uint(&header, end - 1, 1);
+  if (sink->if_range != nullptr && strong_validator(sink->if_range)) {
+    builder_append(&header, L"\r\nIf-Range: ");
+    for (const char* c = sink->if_range; *c != '\0'; ++c) builder_append_char(&header, static_cast<wchar_t>(*c));
+  }
+  if (sink->validator != nullptr) sink->validator[0] = '\0';
   // The current URL, the next one and a redirect's Location.
   wchar_t* urls = static_cast<wchar_t*>(malloc(3 * URL_UNITS * sizeof(wchar_t)));
   unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
@@ -273,6 +297,7 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
       next = previous;
       continue;
     } else if (status == 206 && answered_range(exchange.request, begin, end, total)) {
+      if (sink->validator != nullptr) read_validator(exchange.request, sink->validator);
       outcome = receive_range(exchange.request, end - begin, sink, buffer, &watch, url, received);
     }
     close_exchange(&exchange);

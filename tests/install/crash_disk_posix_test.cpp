@@ -100,8 +100,9 @@ class FullDisk : public InstallTest {
 }  // namespace
 
 // The disk fills during the download: the package is cut short. Once space is back, the cut
-// package goes before the disk-space check (it would otherwise leave too little free).
-TEST_F(FullDisk, DuringTheDownloadThePartialPackageGoesOnceSpaceIsBack) {
+// package is kept (its bytes count as part of the package in the disk-space check) and only
+// its rest is fetched: the package comes whole (200) once in all.
+TEST_F(FullDisk, DuringTheDownloadThePartialPackageIsResumedOnceSpaceIsBack) {
   REQUIRE_VOLUME(needed + 24 * k_mib);
   ASSERT_TRUE(serve_release(L"good"));
   access_log log;
@@ -111,10 +112,12 @@ TEST_F(FullDisk, DuringTheDownloadThePartialPackageGoesOnceSpaceIsBack) {
   EXPECT_LT(read_bytes(package).size(), package_size);
   remove_tree(filler);
   ASSERT_EQ(start(), 0) << journal_of_root();
-  EXPECT_TRUE(journal_holds("Suppression du package inutilisable avant le telechargement: "));
-  EXPECT_EQ(count(log.since(), k_package_path), 2u);
+  EXPECT_TRUE(journal_holds("Package partiel garde pour reprendre son telechargement: "));
+  EXPECT_TRUE(journal_holds("Reprise du telechargement du package apres "));
+  EXPECT_EQ(count(log.since(), std::string(k_package_path) + " HTTP/1.1\" 200 "), 1u);
   EXPECT_TRUE(client_verifies());
   EXPECT_FALSE(file_exists(package));
+  EXPECT_FALSE(file_exists(package + L".resume"));
 }
 
 // The disk fills during the extraction: the partial staging folder is never activated; the
@@ -128,7 +131,7 @@ TEST_F(FullDisk, DuringTheExtractionTheKeptPackageIsExtractedAgain) {
   remove_tree(filler);
   ASSERT_EQ(start(), 0) << journal_of_root();
   EXPECT_TRUE(journal_holds("Package deja telecharge et valide. Aucun nouveau telechargement necessaire..."));
-  EXPECT_EQ(count(log.since(), k_package_path), 1u);
+  EXPECT_EQ(count(log.since(), std::string(k_package_path) + " HTTP/1.1\" 200 "), 1u);
   EXPECT_TRUE(client_verifies());
 }
 

@@ -264,21 +264,57 @@ TEST_F(CrashTest, TwentyRandomKillsDuringFirstInstallsEndReady) {
   EXPECT_TRUE(client_verifies());
 }
 
-// The server closes the connection in the middle of the package: a clean failure with nothing
-// activated; once the server serves the package whole again, the next start installs.
-TEST_F(CrashTest, ServerGoneMidPackageFailsCleanlyAndTheNextStartInstalls) {
+// The server closes the connection in the middle of the package, on every try of the run: a
+// clean failure with nothing activated and the bytes kept; once the server serves the package
+// again, the next start fetches only the rest (a 206 under the first answer's validator) and
+// installs.
+TEST_F(CrashTest, ServerGoneMidPackageFailsCleanlyAndTheNextStartResumes) {
   ASSERT_TRUE(serve_release(L"package-cut"));
   std::wstring cut = join(join(release_server_dir(), L"fault"), L"Vorna380-client-dev-test-1.zip");
   ASSERT_TRUE(link_or_copy_tree(fixture_path(L"releases/good/dl/Vorna380-client-dev-test-1.zip"), cut));
   size_t from = journal.messages().size();
   EXPECT_EQ(start(""), 1);
   remove_tree(cut);
-  EXPECT_TRUE(holds(messages_from(from), "Le telechargement du client a echoue."));
+  std::vector<std::string> first = messages_from(from);
+  EXPECT_TRUE(holds(first, "Le telechargement du client a echoue."));
+  EXPECT_TRUE(holds(first, "Telechargement du package interrompu: nouvel essai 3/3 dans un instant."));
   EXPECT_FALSE(file_exists(client));
   EXPECT_FALSE(file_exists(staging));
+  ASSERT_TRUE(file_exists(root / L"Vorna380.package.zip.resume"));
   ASSERT_TRUE(serve_release(L"good"));
   access_log log;
+  from = journal.messages().size();
   ASSERT_EQ(start(""), 0) << ::testing::PrintToString(messages_from(from));
-  EXPECT_EQ(package_downloads(log), 1u);
+  EXPECT_EQ(package_downloads(log), 0u);
+  std::string text = log.since();
+  EXPECT_NE(text.find(std::string(k_package_path) + " HTTP/1.1\" 206 "), std::string::npos) << text;
+  bool resumed = false;
+  for (const std::string& line : messages_from(from)) resumed = resumed || line.rfind("Reprise du telechargement", 0) == 0;
+  EXPECT_TRUE(resumed) << ::testing::PrintToString(messages_from(from));
+  EXPECT_TRUE(client_verifies());
+  EXPECT_FALSE(file_exists(root / L"Vorna380.package.zip.resume"));
+}
+
+// The package on the server changed since the first bytes came (its validator is another): the
+// rest is answered whole, which the resume refuses, and the package is fetched from its first
+// byte, once.
+TEST_F(CrashTest, APackageChangedOnTheServerIsFetchedWholeInsteadOfResumed) {
+  ASSERT_TRUE(serve_release(L"package-cut"));
+  std::wstring cut = join(join(release_server_dir(), L"fault"), L"Vorna380-client-dev-test-1.zip");
+  ASSERT_TRUE(link_or_copy_tree(fixture_path(L"releases/good/dl/Vorna380-client-dev-test-1.zip"), cut));
+  EXPECT_EQ(start(""), 1);
+  remove_tree(cut);
+  std::wstring record = root / L"Vorna380.package.zip.resume";
+  std::string kept = read_bytes(record);
+  ASSERT_GT(kept.size(), 65u);
+  remove_tree(record);
+  ASSERT_TRUE(write_bytes(record, kept.substr(0, 65) + "\"an-older-version\"\n"));
+  ASSERT_TRUE(serve_release(L"good"));
+  access_log log;
+  size_t from = journal.messages().size();
+  ASSERT_EQ(start(""), 0) << ::testing::PrintToString(messages_from(from));
+  EXPECT_TRUE(holds(messages_from(from), "Le package du serveur ne correspond plus au debut telecharge: telechargement complet."));
+  // The whole answer to the guarded range, abandoned at its status, then the download.
+  EXPECT_EQ(package_downloads(log), 2u);
   EXPECT_TRUE(client_verifies());
 }

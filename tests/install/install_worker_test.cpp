@@ -156,7 +156,9 @@ TEST_F(InstallWorker, ReleasesInTurnFromFirstRunToPinnedOnlyUpdate) {
     access_log log;
     ASSERT_TRUE(run(&said)) << journal_text();
     EXPECT_EQ(said, with(k_to_package, k_download_to_end));
-    EXPECT_EQ(requested(log, k_package_path), (lines{k_manifest_path, k_signature_path, k_package_path}));
+    // The package's first byte for its validator, then the package.
+    EXPECT_EQ(requested(log, k_package_path),
+              (lines{k_manifest_path, k_signature_path, k_package_path, k_package_path}));
   }
   expect_published_client(client);
   EXPECT_EQ(read_bytes(root / L"installed-release.txt"), "dev-test-1");
@@ -259,12 +261,14 @@ TEST_F(InstallWorker, FailedLightUpdateFallsBackToTheFullPath) {
   ASSERT_TRUE(run(&said)) << journal_text();
   EXPECT_EQ(said, with(with(k_to_installed, k_light_rows), with({k_staged, k_package}, k_download_to_end)));
   // The update by the file reads the list and the package's directory, then finds that nearly
-  // every file is missing: the full download follows.
+  // every file is missing: the full download follows (its validator asked first). The stalled
+  // part has no resume record, so it goes.
   lines paths = requested(log, k_package_path);
-  ASSERT_EQ(paths.size(), 13u);
+  ASSERT_EQ(paths.size(), 14u);
   EXPECT_EQ(paths[8], "/dl/client-delta/Taxi.swf");
   EXPECT_EQ(paths[9], "/dl/client-integrity.sha256");
-  EXPECT_EQ(lines(paths.begin() + 10, paths.end()), (lines{k_package_path, k_package_path, k_package_path}));
+  EXPECT_EQ(lines(paths.begin() + 10, paths.end()),
+            (lines{k_package_path, k_package_path, k_package_path, k_package_path}));
 
   EXPECT_EQ(program_ending(&game.program, 10000), k_activation_ending);
   std::vector<std::string> all = journal.messages();

@@ -95,6 +95,36 @@ TEST_F(RangeDownload, ATrickleIsAbandonedAndNotAskedAgain) {
   EXPECT_EQ(journal.messages(), std::vector<std::string>{too_slow_line(origin_url(L"trickle/dl/trickle.bin"))});
 }
 
+// The answer's validator is read, and a range asked "If-Range" that validator is taken, while
+// one asked under another validator is answered whole, which the range refuses: a package
+// that changed on the server is never joined to the bytes of the one before.
+TEST_F(RangeDownload, TheValidatorIsReadAndGuardsTheRestOfAFile) {
+  const std::string file = fault_file(L"exact-1mib.bin");
+  const uint64_t size = file.size();
+  char validator[VALIDATOR_BYTES] = "left over";
+  sink.validator = validator;
+  ASSERT_TRUE(range(L"fault/exact-1mib.bin", 0, 1, size));
+  ASSERT_TRUE(strong_validator(validator)) << validator;
+  std::string seen = validator;
+  sink.validator = nullptr;
+  sink.if_range = seen.c_str();
+  ASSERT_TRUE(range(L"fault/exact-1mib.bin", size - 10, size, size));
+  EXPECT_EQ(got.bytes, file.substr(size - 10));
+  const std::string other = "\"another-version\"";
+  sink.if_range = other.c_str();
+  EXPECT_FALSE(range(L"fault/exact-1mib.bin", size - 10, size, size));
+  EXPECT_EQ(got.bytes, "");
+}
+
+TEST(Validator, OnlyAQuotedStrongEtagCounts) {
+  EXPECT_TRUE(strong_validator("\"5f3a-100000\""));
+  for (const char* refused : {"W/\"5f3a-100000\"", "5f3a", "\"", "\"a b\"", "\"a\"b\"", ""}) {
+    EXPECT_FALSE(strong_validator(refused)) << refused;
+  }
+  EXPECT_FALSE(strong_validator(nullptr));
+  EXPECT_FALSE(strong_validator(("\"" + std::string(VALIDATOR_BYTES, 'x') + "\"").c_str()));
+}
+
 TEST(ContentRange, OnlyTheExactRangeInItsPlainFormCounts) {
   EXPECT_TRUE(range_is("bytes 0-9/10", 0, 10, 10));
   EXPECT_TRUE(range_is("bytes 5-5/6 ", 5, 6, 6));
