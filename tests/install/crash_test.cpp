@@ -3,6 +3,8 @@
 // ready with a client that verifies, the package fetched once in all, the old client kept in
 // its rollback folder, both marks whole, and nothing left behind that no step reuses.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <random>
 #include <regex>
 
@@ -316,5 +318,33 @@ TEST_F(CrashTest, APackageChangedOnTheServerIsFetchedWholeInsteadOfResumed) {
   EXPECT_TRUE(holds(messages_from(from), "Le package du serveur ne correspond plus au debut telecharge: telechargement complet."));
   // The whole answer to the guarded range, abandoned at its status, then the download.
   EXPECT_EQ(package_downloads(log), 2u);
+  EXPECT_TRUE(client_verifies());
+}
+
+// The launcher killed in the middle of a running download: the next start keeps the bytes and
+// fetches only the rest.
+TEST_F(CrashTest, KilledInsideARunningDownloadTheNextStartFetchesOnlyTheRest) {
+  ASSERT_TRUE(serve_release(L"package-slow"));
+  std::wstring package = root / L"Vorna380.package.zip";
+  intptr_t runner = start_program({CRASH_RUNNER_PATH, root.path});
+  ASSERT_NE(runner, 0);
+  uint64_t size = 0;
+  for (int i = 0; i < 600 && size < (8u << 20); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    size = file_exists(package) ? read_bytes(package).size() : 0;
+  }
+  end_program_now(&runner);
+  ASSERT_GE(size, 8u << 20) << "the download never got going";
+  ASSERT_TRUE(file_exists(root / L"Vorna380.package.zip.resume"));
+  ASSERT_TRUE(serve_release(L"good"));
+  access_log log;
+  size_t from = journal.messages().size();
+  ASSERT_EQ(start(""), 0) << ::testing::PrintToString(messages_from(from));
+  bool resumed = false;
+  for (const std::string& line : messages_from(from)) resumed = resumed || line.rfind("Reprise du telechargement", 0) == 0;
+  EXPECT_TRUE(resumed) << ::testing::PrintToString(messages_from(from));
+  // The killed request's own line (under /slow/) may come late: only the release path counts.
+  std::string text = log.since();
+  EXPECT_EQ(text.find("\"GET " + std::string(k_package_path) + " HTTP/1.1\" 200 "), std::string::npos) << text;
   EXPECT_TRUE(client_verifies());
 }
