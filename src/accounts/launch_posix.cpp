@@ -48,15 +48,9 @@ int start_game_process(const wchar_t* path, const wchar_t* folder, uint32_t* err
   }
   char* argv[3] = {program.text, nullptr, nullptr};
   if (wine != nullptr) argv[0] = wine, argv[1] = program.text;
-  os_child_plan plan;
-  plan.program = argv[0];
-  plan.argv = argv;
-  plan.folder = directory.text;
-  plan.inherit_streams = true;
-  plan.new_session = true;
   os_child game;
   int failure = 0;
-  int started = os_spawn(&plan, &game, &failure);
+  int started = os_start_detached(argv[0], argv, directory.text, &game, &failure);
   free(wine);
   if (!started) {
     *error = static_cast<uint32_t>(failure);

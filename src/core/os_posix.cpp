@@ -3,7 +3,8 @@
 //   threads   os_thread_start/join/detach; the join waits on the monotonic clock
 //   files     os_file_size, os_write_all, os_replace_file / os_move_over / os_copy_over (a
 //             temporary beside, flushed, renamed over, the folder synced), deletes
-//   children  os_spawn (posix_spawn, descriptors above 2 closed), os_wait_child, os_release_child
+//   children  os_spawn (posix_spawn, descriptors above 2 closed), os_start_detached, os_wait_child,
+//             os_wait_child_within, os_release_child
 //   crash     crash_now, for the kill tests' named points
 //   pieces    os_create_file / os_write_file / os_close_file, os_hard_link
 #include <errno.h>
@@ -335,6 +336,24 @@ void os_release_child(pid_t pid) {
       },
       reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
   if (reaper != nullptr) os_thread_detach(reaper);
+}
+
+int os_start_detached(const char* program, char* const argv[], const char* folder, os_child* started, int* error) {
+  os_child_plan plan;
+  plan.program = program;
+  plan.argv = argv;
+  plan.folder = folder;
+  plan.inherit_streams = true;
+  plan.new_session = true;
+  return os_spawn(&plan, started, error);
+}
+
+int os_wait_child_within(pid_t pid, uint32_t limit_ms, int* status) {
+  for (uint32_t waited = 0;; waited += 50) {
+    if (waitpid(pid, status, WNOHANG) == pid) return 1;
+    if (waited >= limit_ms) return 0;
+    os_sleep_ms(50);
+  }
 }
 
 #ifdef VORNA380_CRASH_POINTS

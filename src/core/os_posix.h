@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 struct os_child_plan {
   const char* program = nullptr;       // absolute path, started as is (no search, no shell)
@@ -31,6 +32,11 @@ int os_spawn(const os_child_plan* plan, os_child* started, int* error);
 int os_wait_child(pid_t pid, int* status, int* error);
 // Collects the child's end on a thread of its own, for a child nobody waits for.
 void os_release_child(pid_t pid);
+// Starts a program that outlives the launcher: a session of its own, the launcher's three
+// streams, the folder as working folder. As os_spawn.
+int os_start_detached(const char* program, char* const argv[], const char* folder, os_child* started, int* error);
+// Waits at most limit_ms for the child to end: 1 with its wait status, 0 while it still runs.
+int os_wait_child_within(pid_t pid, uint32_t limit_ms, int* status);
 
 // Writes all count bytes to the descriptor, resuming after interruptions and short writes:
 // 1, or 0 when a write failed (errno says why).

@@ -87,15 +87,23 @@ bool move_over(const wchar_t* source, const wchar_t* destination) {
 
 int replace_through(const wchar_t* path, const wchar_t* temporary, const void* bytes, size_t count,
                     os_failure* failure);
+
+// path followed by suffix, to free; null when memory runs out.
+wchar_t* with_suffix(const wchar_t* path, const wchar_t* suffix) {
+  size_t length = wcslen(path);
+  size_t extra = wcslen(suffix) + 1;
+  wchar_t* joined = static_cast<wchar_t*>(malloc((length + extra) * sizeof(wchar_t)));
+  if (joined == nullptr) return nullptr;
+  wmemcpy(joined, path, length);
+  wmemcpy(joined + length, suffix, extra);
+  return joined;
+}
 }  // namespace
 
 int os_replace_file(const wchar_t* path, const void* bytes, size_t count, os_failure* failure) {
   if (count > MAXDWORD) return fail(failure, OS_REPLACE_WRITE, ERROR_INVALID_PARAMETER);
-  size_t length = wcslen(path);
-  wchar_t* temporary = static_cast<wchar_t*>(malloc((length + 5) * sizeof(wchar_t)));
+  wchar_t* temporary = with_suffix(path, L".tmp");
   if (temporary == nullptr) return fail(failure, OS_REPLACE_CREATE, ERROR_NOT_ENOUGH_MEMORY);
-  wmemcpy(temporary, path, length);
-  wmemcpy(temporary + length, L".tmp", 5);
   int replaced = replace_through(path, temporary, bytes, count, failure);
   free(temporary);
   return replaced;
@@ -137,11 +145,8 @@ int replace_through(const wchar_t* path, const wchar_t* temporary, const void* b
 int os_move_over(const wchar_t* source, const wchar_t* destination) { return move_over(source, destination); }
 
 int os_copy_over(const wchar_t* source, const wchar_t* destination) {
-  size_t length = wcslen(destination);
-  wchar_t* temporary = static_cast<wchar_t*>(malloc((length + 6) * sizeof(wchar_t)));
+  wchar_t* temporary = with_suffix(destination, L".copy");
   if (temporary == nullptr) return 0;
-  wmemcpy(temporary, destination, length);
-  wmemcpy(temporary + length, L".copy", 6);
   bool ok = CopyFileW(source, temporary, FALSE) != 0;
   if (ok) {
     HANDLE copy = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

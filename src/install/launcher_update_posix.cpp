@@ -24,28 +24,18 @@ int start_launcher_update(const wchar_t* program, uint32_t process_id) {
   char id[16];
   snprintf(id, sizeof id, "%u", process_id);
   char* arguments[] = {path.text, const_cast<char*>("--apply-self-update"), id, nullptr};
-  os_child_plan plan;
-  plan.program = path.text;
-  plan.argv = arguments;
-  plan.folder = root.text;
-  plan.inherit_streams = true;
-  plan.new_session = true;
   os_child started;
   int error = EINVAL;
-  if (!path.ok() || !root.ok() || !os_spawn(&plan, &started, &error)) {
+  if (!path.ok() || !root.ok() || !os_start_detached(path.text, arguments, root.text, &started, &error)) {
     log_windows_error(L"Impossible de demarrer la nouvelle version du launcher", static_cast<uint32_t>(error));
     return 0;
   }
   // The update waits for this process: one that ends while this one still runs has failed.
-  for (uint32_t waited = 0; waited < HANDOVER_WATCH_MS; waited += 50) {
-    int status = 0;
-    pid_t ended = waitpid(started.pid, &status, WNOHANG);
-    if (ended == started.pid) {
-      unsigned code = WIFEXITED(status) ? static_cast<unsigned>(WEXITSTATUS(status)) : 128u + WTERMSIG(status);
-      write_log_with_number(L"La nouvelle version du launcher s'est arretee aussitot (code ", code, L").");
-      return 0;
-    }
-    os_sleep_ms(50);
+  int status = 0;
+  if (os_wait_child_within(started.pid, HANDOVER_WATCH_MS, &status)) {
+    unsigned code = WIFEXITED(status) ? static_cast<unsigned>(WEXITSTATUS(status)) : 128u + WTERMSIG(status);
+    write_log_with_number(L"La nouvelle version du launcher s'est arretee aussitot (code ", code, L").");
+    return 0;
   }
   os_release_child(started.pid);
   return 1;

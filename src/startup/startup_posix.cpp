@@ -41,15 +41,17 @@ bool lock_folder(char* folder, size_t size) {
 }
 
 int open_pidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+bool instance_lock_path(char* path, size_t size) {
+  if (!lock_folder(path, size)) return false;
+  size_t used = strlen(path);
+  return snprintf(path + used, size - used, "/Vorna380SecureLauncherV1.lock") < static_cast<int>(size - used);
+}
 }  // namespace
 
 int take_instance_lock() {
   char path[PATH_MAX];
-  if (!lock_folder(path, sizeof path)) return 0;
-  size_t used = strlen(path);
-  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >=
-      static_cast<int>(sizeof path - used))
-    return 0;
+  if (!instance_lock_path(path, sizeof path)) return 0;
   g_instance_lock = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (g_instance_lock >= 0 && flock(g_instance_lock, LOCK_EX | LOCK_NB) == 0) return 1;
   close_instance_lock();
@@ -108,20 +110,19 @@ int same_launcher_path(const wchar_t*, const wchar_t* installed) {
   return S_ISREG(at_place.st_mode) && running.st_dev == at_place.st_dev && running.st_ino == at_place.st_ino;
 }
 
-int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
+namespace {
+int start_launcher(const wchar_t* path, const wchar_t* root, os_child* started) {
   utf8_path program(path);
   utf8_path folder(root);
-  if (!program.ok() || !folder.ok()) return 0;
   char* arguments[] = {program.text, nullptr};
-  os_child_plan plan;
-  plan.program = program.text;
-  plan.argv = arguments;
-  plan.folder = folder.text;
-  plan.inherit_streams = true;
-  plan.new_session = true;
-  os_child started;
   int error = 0;
-  return os_spawn(&plan, &started, &error);
+  return program.ok() && folder.ok() && os_start_detached(program.text, arguments, folder.text, started, &error);
+}
+}  // namespace
+
+int start_installed_launcher(const wchar_t* path, const wchar_t* root) {
+  os_child started;
+  return start_launcher(path, root, &started);
 }
 
 namespace {
@@ -130,12 +131,7 @@ namespace {
 bool instance_lock_taken() {
   char path[PATH_MAX];
   struct stat lock;
-  if (!lock_folder(path, sizeof path)) return false;
-  size_t used = strlen(path);
-  if (snprintf(path + used, sizeof path - used, "/Vorna380SecureLauncherV1.lock") >= static_cast<int>(sizeof path - used) ||
-      stat(path, &lock) != 0) {
-    return false;
-  }
+  if (!instance_lock_path(path, sizeof path) || stat(path, &lock) != 0) return false;
   FILE* locks = fopen("/proc/locks", "re");
   if (locks == nullptr) return false;
   char line[256];
@@ -153,29 +149,15 @@ bool instance_lock_taken() {
 }  // namespace
 
 int start_and_try_launcher(const wchar_t* path, const wchar_t* root, unsigned trial_ms) {
-  utf8_path program(path);
-  utf8_path folder(root);
-  if (!program.ok() || !folder.ok()) return 0;
-  char* arguments[] = {program.text, nullptr};
-  os_child_plan plan;
-  plan.program = program.text;
-  plan.argv = arguments;
-  plan.folder = folder.text;
-  plan.inherit_streams = true;
-  plan.new_session = true;
   os_child started;
-  int error = 0;
-  if (!os_spawn(&plan, &started, &error)) return 0;
+  if (!start_launcher(path, root, &started)) return 0;
   int took_over = 0;
-  for (unsigned waited = 0; waited < trial_ms && took_over == 0; waited += 100) {
-    int status = 0;
-    if (waitpid(started.pid, &status, WNOHANG) == started.pid) {
-      took_over = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : -1;
-      break;
-    }
-    os_sleep_ms(100);
+  int status = 0;
+  if (os_wait_child_within(started.pid, trial_ms, &status)) {
+    took_over = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : -1;
+  } else if (instance_lock_taken()) {
+    took_over = 1;
   }
-  if (took_over == 0 && instance_lock_taken()) took_over = 1;
   if (took_over == 0) {
     kill(started.pid, SIGKILL);
     waitpid(started.pid, nullptr, 0);

@@ -9,11 +9,12 @@
 #include "startup/startup.h"
 
 namespace {
+constexpr wchar_t k_lock_name[] = L"Local\\Vorna380SecureLauncherV1";
 HANDLE g_instance_lock = nullptr;
 }  // namespace
 
 int take_instance_lock() {
-  g_instance_lock = CreateMutexW(nullptr, TRUE, L"Local\\Vorna380SecureLauncherV1");
+  g_instance_lock = CreateMutexW(nullptr, TRUE, k_lock_name);
   if (g_instance_lock != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) return 1;
   close_instance_lock();
   return 0;
@@ -51,7 +52,7 @@ namespace {
 // Another launcher holds the lock exactly while the named object exists: opening it takes
 // nothing.
 bool instance_lock_taken() {
-  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\Vorna380SecureLauncherV1");
+  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, k_lock_name);
   if (lock == nullptr) return false;
   CloseHandle(lock);
   return true;

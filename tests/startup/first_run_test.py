@@ -279,15 +279,23 @@ def wait_closed(profile, pids, what):
     wait_until(lambda: all(ended(pid) for pid in pids) and not profile.installed_runs(), 15, what)
 
 
-def main():
+def player_arguments(*extra):
+    """The command line of a test that plays the launcher in a profile: its own options, then
+    the extra ones (name, help) it adds."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
+    for name, text in extra:
+        parser.add_argument(name, required=True, help=text)
     parser.add_argument("--fixtures", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--flavour", required=True)
     parser.add_argument("--wine", choices=("win32", "win64"))
     parser.add_argument("--powershell", help="the PowerShell stand-in (Windows build)")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = player_arguments()
     if not os.environ.get("VORNA380_RELEASE_SERVER"):
         if os.environ.get("CI", "") not in ("", "0", "false"):
             print("no release server: VORNA380_RELEASE_SERVER unset")

@@ -13,7 +13,6 @@ and then accepts the next key's release.
     launcher_update_test.py --launcher PROGRAM --failing PROGRAM --fixtures FOLDER --out FOLDER
                             --flavour NAME [--wine win32|win64 --powershell STANDIN]
 """
-import argparse
 import hashlib
 import os
 import re
@@ -204,15 +203,7 @@ def run(args, profile, trees):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--failing", required=True, help="a program that ends at once with 1")
-    parser.add_argument("--fixtures", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--flavour", required=True)
-    parser.add_argument("--wine", choices=("win32", "win64"))
-    parser.add_argument("--powershell", help="the PowerShell stand-in (Windows build)")
-    args = parser.parse_args()
+    args = run_test.player_arguments(("--failing", "a program that ends at once with 1"))
     if not os.environ.get("VORNA380_RELEASE_SERVER"):
         print("no release server: start it with tests/harness/release-server.sh (see README)")
         return SKIP
