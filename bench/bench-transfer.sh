@@ -24,7 +24,7 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
   rm -f "$stamp"
   python3 "$repo/tools/make-dev-client.py" "$bench" --files 2000 --megabytes "$megabytes" > /dev/null
   python3 "$repo/tools/publish-release.py" publish "$bench/Client" "$bench/tree" --version bench \
-    --min-package-bytes $((megabytes * 1024 * 1024)) --compress-level 1 > /dev/null
+    --package-path dl/Vorna380-client-bench.zip --min-package-bytes $((megabytes * 1024 * 1024)) --compress-level 1 > /dev/null
   echo "$want" > "$stamp"
 fi
 package_path=dl/Vorna380-client-bench.zip

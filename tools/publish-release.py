@@ -10,15 +10,18 @@ release server serves.
   publish-release.py variant GOOD_TREE TREE --break KIND [--break KIND ...] [--key PEM]
   publish-release.py profile [--profile FILE] [--next-key PEM] [--promote]
 
-publish checks the client and writes, under TREE (replaced):
+publish checks the client and writes, under TREE (kept: the packages of earlier releases stay,
+each file is written beside its place and renamed over it, the package first and the manifest
+and its signature last; see docs/releases.md for the cache headers each kind of file needs):
   dl/Vorna380.release.manifest       the eight keys, URLs on the profile's origin, the
                                      release number "sequence" when one is given: N, or the
                                      previous manifest's sequence plus one, and "expires",
                                      DAYS (default 90) from now, in UTC
   dl/Vorna380.release.manifest.sig   RSASSA-PKCS1-v1_5 SHA-256 signature, 384 bytes
   PACKAGE_PATH                       the client as a zip archive of at least 100,000,000 bytes
-                                     with "client-integrity.sha256" and "Tarvo.exe" at its root
-                                     (default dl/Vorna380-client-VERSION.zip)
+                                     with "client-integrity.sha256" and "Tarvo.exe" at its root,
+                                     named by its content (default
+                                     dl/Vorna380-client-SHA256.zip, its SHA-256 in hexadecimal)
   dl/client-integrity.sha256         the client's integrity list
   dl/Moorbridge.exe, dl/Moorbridge_d.exe, dl/Vorna380.LauncherUi.dll and dl/client-delta/*
                                      the individually published client files
@@ -64,6 +67,8 @@ are hard links to the good tree's. KIND is one of
   changed:N        N listed files, spread over the list, hold other bytes inside the package,
                    and the package's list and dl/client-integrity.sha256 say so; the manifest,
                    signed again, names the new package and list
+  content-named    the package moves to dl/Vorna380-client-SHA256.zip, named by its content as
+                   publish names it; the manifest, signed again, names it there
   ranges-off       the manifest, signed again, names the package under /norange/, where the
                    server answers every range request with the whole file
   launcher:FILE    the Windows launcher is FILE; the manifest, signed again, names its digest
@@ -184,6 +189,22 @@ def check_key(key, profile):
     if public_half(key) not in profile_keys(profile):
         refuse("the key %s is neither the release key nor the next key of the profile "
                "(modulus or exponent differ)" % key)
+
+
+def place(source, target):
+    """Copies source to target through a temporary file renamed over it: never half a file."""
+    shutil.copyfile(source, target + ".writing")
+    os.replace(target + ".writing", target)
+
+
+def publish_manifest(key, tree, values):
+    """The manifest and its signature, last and one right after the other."""
+    manifest = os.path.join(tree, *MANIFEST.split("/"))
+    with open(manifest + ".writing", "wb") as out:
+        out.write(manifest_text(values))
+    sign(key, manifest + ".writing")
+    os.replace(manifest + ".writing", manifest)
+    os.replace(manifest + ".writing.sig", manifest + ".sig")
 
 
 def sign(key, manifest_path):
@@ -459,37 +480,43 @@ def publish(args):
         refuse("the version must be 1 to 64 bytes on one line")
     if args.min_package_bytes < MINIMUM_PACKAGE_BYTES:
         refuse("a package must be at least %d bytes" % MINIMUM_PACKAGE_BYTES)
-    package_path = args.package_path or "dl/Vorna380-client-%s.zip" % version
-    if package_path.startswith("/") or ".." in package_path.split("/") or "\\" in package_path:
+    package_path = args.package_path
+    if package_path and (package_path.startswith("/") or ".." in package_path.split("/") or "\\" in package_path):
         refuse("--package-path must be a plain path relative to the server's root")
     client = os.path.abspath(args.client)
     tree = os.path.abspath(args.tree)
     entries = check_client(client, profile)
-
-    shutil.rmtree(tree, ignore_errors=True)
-    os.makedirs(os.path.join(tree, "dl", "client-delta"))
-    package = os.path.join(tree, *package_path.split("/"))
-    os.makedirs(os.path.dirname(package), exist_ok=True)
-    write_package(client, entries, package, args.min_package_bytes, args.compress_level)
-
-    shutil.copyfile(os.path.join(client, LIST_NAME), os.path.join(tree, "dl", LIST_NAME))
-    for relative, served, _ in PUBLISHED:
-        shutil.copyfile(os.path.join(client, *relative.split("/")), os.path.join(tree, *served.split("/")))
-    launcher = os.path.join(tree, "dl", "Vorna380-Launcher.exe")
     if args.launcher and build_number(args.launcher) is None:
         refuse("%s carries no launcher build number" % args.launcher)
+
+    # The tree is updated in place: packages of earlier releases stay (a cache may still hold a
+    # manifest that names one), the immutable package first, the manifest and signature last.
+    os.makedirs(os.path.join(tree, "dl", "client-delta"), exist_ok=True)
+    written = os.path.join(tree, "dl", "Vorna380-client.zip.writing")
+    write_package(client, entries, written, args.min_package_bytes, args.compress_level)
+    package_sha256 = sha256_file(written)
+    package_path = package_path or "dl/Vorna380-client-%s.zip" % package_sha256
+    package = os.path.join(tree, *package_path.split("/"))
+    os.makedirs(os.path.dirname(package), exist_ok=True)
+    os.replace(written, package)
+
+    place(os.path.join(client, LIST_NAME), os.path.join(tree, "dl", LIST_NAME))
+    for relative, served, _ in PUBLISHED:
+        place(os.path.join(client, *relative.split("/")), os.path.join(tree, *served.split("/")))
+    launcher = os.path.join(tree, "dl", "Vorna380-Launcher.exe")
     if args.launcher:
-        shutil.copyfile(args.launcher, launcher)
+        place(args.launcher, launcher)
     else:
-        with open(launcher, "wb") as out:
+        with open(launcher + ".writing", "wb") as out:
             out.write(b"No launcher build was published with this development release.\n")
+        os.replace(launcher + ".writing", launcher)
 
     origin = "https://%s/" % profile["origin_host"]
     values = {
         "version": version,
         "package_url": origin + package_path,
         "package_size": str(os.path.getsize(package)),
-        "package_sha256": sha256_file(package),
+        "package_sha256": package_sha256,
         "integrity_sha256": sha256_file(os.path.join(tree, "dl", LIST_NAME)),
         "game_executable": "Tarvo.exe",
         "launcher_url": origin + "dl/Vorna380-Launcher.exe",
@@ -501,10 +528,7 @@ def publish(args):
         print("Windows launcher: build %d" % build_number(args.launcher))
     if args.linux_launcher:
         place_launcher(tree, values, args.linux_launcher, True)
-    manifest = os.path.join(tree, *MANIFEST.split("/"))
-    with open(manifest, "wb") as out:
-        out.write(manifest_text(values))
-    sign(args.key, manifest)
+    publish_manifest(args.key, tree, values)
     print("release %s: %s (expires %s)" % (version, tree, expires))
     print("package: %s (%s bytes)" % (package, values["package_size"]))
     print(values["integrity_sha256"])
@@ -596,6 +620,14 @@ def variant(args):
                     refuse("%s: no file %s" % (kind, path))
                 place_launcher(tree, values, path, name == "linux-launcher")
             resign(args.key, manifest, values)
+        elif name == "content-named":
+            check_key(args.key, read_profile(args.profile))
+            values = read_manifest(manifest)
+            parts = values["package_url"].split("/", 3)
+            named = "dl/Vorna380-client-%s.zip" % values["package_sha256"]
+            os.replace(os.path.join(tree, *parts[3].split("/")), os.path.join(tree, *named.split("/")))
+            values["package_url"] = "/".join(parts[:3]) + "/" + named
+            resign(args.key, manifest, values)
         elif name == "ranges-off":
             check_key(args.key, read_profile(args.profile))
             values = read_manifest(manifest)
@@ -649,7 +681,7 @@ def main():
     made.add_argument("--version", default="dev-1.0.0", help="release version text")
     made.add_argument("--launcher", help="launcher build to publish at dl/Vorna380-Launcher.exe")
     made.add_argument("--linux-launcher", help="Linux launcher build to publish at " + LINUX_LAUNCHER)
-    made.add_argument("--package-path", help="package path on the server (default dl/Vorna380-client-VERSION.zip)")
+    made.add_argument("--package-path", help="package path on the server (default dl/Vorna380-client-SHA256.zip)")
     made.add_argument("--min-package-bytes", type=int, default=MINIMUM_PACKAGE_BYTES,
                       help="smallest package size (default and lowest %d)" % MINIMUM_PACKAGE_BYTES)
     made.add_argument("--compress-level", type=int, default=6, choices=range(10),

@@ -27,6 +27,7 @@
 #include "integrity/verify.h"
 #include "release_profile.h"
 #include "transfer/download.h"
+#include "transfer/release_hosts.h"
 #include "transfer/powershell.h"
 #include "transfer/zip_directory.h"
 
@@ -106,8 +107,26 @@ void release_run(run_state* run) {
   run->identities = identities;
 }
 
+struct list_download {
+  const release_manifest* manifest;
+  update_paths* paths;
+  uint32_t* length;
+  char* text;
+};
+
+// One host's copy of the list: 1 when it matches the manifest's digest.
+int fetch_release_list(const wchar_t* url, void* context) {
+  list_download* list = static_cast<list_download*>(context);
+  job_parameters download = download_job(url, list->paths->list_copy, INTEGRITY_LIST_LIMIT);
+  if (powershell(k_download_script, &download)) {
+    list->text = read_checked_list_file(list->paths->list_copy, list->manifest->integrity_sha256, list->length);
+  }
+  os_delete_file(list->paths->list_copy);
+  return list->text != nullptr;
+}
+
 // The list of the release: the active client's when the light update already put it there,
-// else the one the release server publishes beside the package.
+// else the one the release hosts publish beside the package.
 char* release_list(const release_manifest* manifest, update_paths* paths, uint32_t* length) {
   join_path(paths->from, g_client, L"client-integrity.sha256");
   char* text = read_checked_list_file(paths->from, manifest->integrity_sha256, length);
@@ -116,12 +135,9 @@ char* release_list(const release_manifest* manifest, update_paths* paths, uint32
   text_builder builder = start_text(url, URL_UNITS);
   builder_append(&builder, VORNA380_RELEASE_ORIGIN);
   builder_append(&builder, L"dl/client-integrity.sha256");
-  job_parameters download = download_job(url, paths->list_copy, INTEGRITY_LIST_LIMIT);
-  if (powershell(k_download_script, &download)) {
-    text = read_checked_list_file(paths->list_copy, manifest->integrity_sha256, length);
-  }
-  os_delete_file(paths->list_copy);
-  return text;
+  list_download list = {manifest, paths, length, nullptr};
+  on_release_hosts(url, fetch_release_list, &list);
+  return list.text;
 }
 
 struct memory_sink {

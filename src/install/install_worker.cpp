@@ -30,6 +30,7 @@
 #include "release_profile.h"
 #include "transfer/download.h"
 #include "transfer/powershell.h"
+#include "transfer/release_hosts.h"
 #include "trust/digest.h"
 #include "trust/manifest.h"
 #include "trust/signature.h"
@@ -75,10 +76,22 @@ struct run_record {
   run_record& operator=(const run_record&) = delete;
 };
 
-void origin_url(wchar_t url[URL_UNITS], const wchar_t* path) {
+void origin_url(wchar_t url[URL_UNITS], const wchar_t* path, const wchar_t* query) {
   text_builder text = start_text(url, URL_UNITS);
   builder_append(&text, VORNA380_RELEASE_ORIGIN);
   builder_append(&text, path);
+  builder_append(&text, query);
+}
+
+// A signed manifest stays valid for ever: an older release served again is refused. A mark
+// that cannot be read still says a numbered release was installed, so an unnumbered one is
+// older. 1 when the manifest's release is older; *stored gets the mark, *known whether it was read.
+int release_is_older(const release_manifest* manifest, uint64_t* stored, int* known) {
+  uint64_t mark = 0;
+  int mark_known = read_sequence_mark(&mark);
+  if (stored != nullptr) *stored = mark;
+  if (known != nullptr) *known = mark_known;
+  return mark_known ? manifest->sequence < mark : manifest->sequence == 0;
 }
 
 int error_ending(const wchar_t* text) {
@@ -125,13 +138,24 @@ void journal_expired_release(int64_t expires, int64_t now) {
   write_log(line);
 }
 
-// Downloads and checks the signed manifest into run->manifest: 1 on success, else the ending (0).
-int load_manifest(install_run* run) {
+// The manifest and its signature, downloaded. fresh: past every cache between the launcher and
+// the origin (a query that no cache has seen and that the origin ignores).
+int download_pair(install_run* run, bool fresh) {
+  wchar_t query[32];
+  text_builder text = start_text(query, 32);
+  if (fresh) {
+    builder_append(&text, L"?fresh=");
+    builder_append_uint(&text, os_monotonic_ms(), 1);
+  }
   wchar_t url[URL_UNITS];
-  origin_url(url, L"dl/Vorna380.release.manifest");
-  if (!download_small(url, run->manifest_copy)) return error_ending(k_manifest_download_failed);
-  origin_url(url, L"dl/Vorna380.release.manifest.sig");
-  if (!download_small(url, run->signature_copy)) return error_ending(k_manifest_download_failed);
+  origin_url(url, L"dl/Vorna380.release.manifest", query);
+  if (!download_small(url, run->manifest_copy)) return 0;
+  origin_url(url, L"dl/Vorna380.release.manifest.sig", query);
+  return download_small(url, run->signature_copy);
+}
+
+// 1 when the downloaded signature holds for the downloaded manifest, read into run->manifest.
+int pair_verifies(install_run* run) {
   uint32_t manifest_length = 0;
   uint32_t signature_length = 0;
   char* manifest = read_file(run->manifest_copy, MANIFEST_LIMIT, &manifest_length);
@@ -143,6 +167,22 @@ int load_manifest(install_run* run) {
               parse_manifest(manifest, &run->manifest);
   free(manifest);
   free(signature);
+  return valid;
+}
+
+// Downloads and checks the signed manifest into run->manifest: 1 on success, else the ending (0).
+// A cache may hold the manifest of one release and the signature of the next while a release is
+// published, or an older release than the one installed: such a pair is asked once more past
+// every cache. Nothing is trusted on the way: the second pair goes through the same checks.
+int load_manifest(install_run* run) {
+  if (!download_pair(run, false)) return error_ending(k_manifest_download_failed);
+  int valid = pair_verifies(run);
+  if (!valid || release_is_older(&run->manifest, nullptr, nullptr)) {
+    write_log(valid ? L"Release servie plus ancienne que celle installee: nouvelle demande sans cache."
+                    : L"Manifeste et signature en desaccord: nouvelle demande sans cache.");
+    if (!download_pair(run, true)) return error_ending(k_manifest_download_failed);
+    valid = pair_verifies(run);
+  }
   if (!valid) return error_ending(k_signature_invalid);
   int64_t now = 0;
   if (manifest_expiry_missing(&run->manifest)) {
@@ -209,9 +249,12 @@ int download_and_extract(install_run* run, int package_reusable) {
     set_status(L"Verification SHA-256 du package telecharge...");
     crash_point("after-status-package-digest");
     int valid = package_is_release(run, &streamed);
-    if (!valid && resumed) {
-      // A resumed package that fails is fetched once more from its first byte, never more.
-      write_log(L"Package reconstitue invalide: nouveau telechargement complet.");
+    if (!valid && (resumed || release_host_count() > 1)) {
+      // A package that fails, resumed or from one of several hosts, is fetched once more from
+      // its first byte (from the next host), never more.
+      release_host_failed();
+      write_log(resumed ? L"Package reconstitue invalide: nouveau telechargement complet."
+                        : L"Package invalide: nouveau telechargement complet depuis l'hote suivant.");
       os_delete_file(run->package);
       forget_package_resume(run->package);
       set_download_progress(run->package, run->manifest.package_size);
@@ -261,13 +304,12 @@ void close_install_worker_thread() {
 }
 
 namespace {
-// A signed manifest stays valid for ever: an older release served again is refused. A mark
-// that cannot be read still says a numbered release was installed, so an unnumbered one is
-// older; a numbered one is taken and its number becomes the mark. 1 to go on, else the ending.
+// An older release is refused; a numbered one is taken and its number becomes the mark. 1 to go
+// on, else the ending.
 int check_release_order(install_run* run) {
   uint64_t stored = 0;
-  int mark_known = read_sequence_mark(&stored);
-  if (mark_known ? run->manifest.sequence < stored : run->manifest.sequence == 0) {
+  int mark_known = 0;
+  if (release_is_older(&run->manifest, &stored, &mark_known)) {
     journal_older_release(run->manifest.sequence, stored);
     return error_ending(k_older_release);
   }
@@ -370,6 +412,7 @@ int run_install_worker() {
   join_path(run->package, g_root, L"Vorna380.package.zip");
   join_path(run->staging, g_root, L"Client.new");
   remove_run_leftovers();
+  reset_release_hosts();
 
   set_status(L"Verification de la release officielle...");
   crash_point("after-status-manifest");

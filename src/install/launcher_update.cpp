@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "install/platform.h"
 #include "transfer/download.h"
+#include "transfer/release_hosts.h"
 #include "trust/digest.h"
 
 namespace {
@@ -63,18 +64,24 @@ void journal_with_digest(const wchar_t* before, const wchar_t* digest, const wch
 int fetch_checked_launcher(const update_paths* paths, const wchar_t* url, const wchar_t* digest, unsigned attempts) {
   set_status(L"Nouvelle version du launcher: telechargement...");
   crash_point("after-status-launcher-download");
-  if (!download_with_retries(url, paths->update, LAUNCHER_DOWNLOAD_LIMIT,
-                             L"Telechargement du launcher retabli a la tentative ",
-                             L"/3 echouee pour le launcher publie.")) {
-    write_log(L"Telechargement du launcher publie impossible: le launcher actuel continue.");
-    return 0;
-  }
-  crash_point("launcher-downloaded");
-  if (!file_digest_is(paths->update, digest)) {
+  // Bytes that fail their digest send the download to the next release host, if any.
+  for (unsigned host = 1;; ++host) {
+    if (!download_with_retries(url, paths->update, LAUNCHER_DOWNLOAD_LIMIT,
+                               L"Telechargement du launcher retabli a la tentative ",
+                               L"/3 echouee pour le launcher publie.")) {
+      write_log(L"Telechargement du launcher publie impossible: le launcher actuel continue.");
+      return 0;
+    }
+    crash_point("launcher-downloaded");
+    if (file_digest_is(paths->update, digest)) break;
     os_delete_file(paths->update);
-    record_launcher_attempts(g_root, digest, attempts + 1);
-    journal_with_digest(L"Launcher publie refuse: son SHA-256 n'est pas ", digest, L" (manifeste). Le launcher actuel continue.");
-    return 0;
+    if (host >= release_host_count()) {
+      record_launcher_attempts(g_root, digest, attempts + 1);
+      journal_with_digest(L"Launcher publie refuse: son SHA-256 n'est pas ", digest,
+                          L" (manifeste). Le launcher actuel continue.");
+      return 0;
+    }
+    release_host_failed();
   }
   crash_point("launcher-verified");
   return 1;

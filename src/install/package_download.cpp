@@ -10,6 +10,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "transfer/download.h"
+#include "transfer/release_hosts.h"
 #include "trust/digest.h"
 
 namespace {
@@ -75,50 +76,54 @@ int take_into_file(void* context, const unsigned char* bytes, size_t count) {
 
 int take_nothing(void*, const unsigned char*, size_t) { return 1; }
 
-// The validator of the package as the server has it now (its first byte asked for); empty when
+// The validator of the package as the host has it now (its first byte asked for); empty when
 // there is none or it is weak.
-void learn_validator(const release_manifest* manifest, char validator[VALIDATOR_BYTES]) {
+void learn_validator(const release_manifest* manifest, const wchar_t* url, char validator[VALIDATOR_BYTES]) {
   range_sink probe = {take_nothing, nullptr};
   probe.validator = validator;
-  if (!download_range(manifest->package_url, 0, 1, manifest->package_size, &probe) || !strong_validator(validator)) {
+  uint64_t received = 0;
+  if (fetch_range_once(url, 0, 1, manifest->package_size, &probe, nullptr, &received) != RANGE_DONE ||
+      !strong_validator(validator)) {
     validator[0] = '\0';
   }
 }
 
 // The rest of the package after its first have bytes, under the validator: 1 when it came
-// whole; 0 with *changed set when the server answered the rest another way (the file changed).
-int fetch_rest(const release_manifest* manifest, const wchar_t* package, uint64_t have, const char* validator,
-               bool* changed) {
+// whole; 0 with *changed set when the host answered with the whole file (it changed).
+int fetch_rest(const release_manifest* manifest, const wchar_t* url, const wchar_t* package, uint64_t have,
+               const char* validator, bool* changed) {
   write_log_with_number(L"Reprise du telechargement du package apres ", have, L" octets deja telecharges.");
   file_sink target = {os_append_file(package), false};
   if (target.file == nullptr) return 0;
   range_sink sink = {take_into_file, &target};
   sink.if_range = validator;
+  sink.answered_whole = changed;
   uint64_t received = 0;
-  range_outcome outcome = fetch_range_once(manifest->package_url, have, manifest->package_size,
-                                           manifest->package_size, &sink, nullptr, &received);
+  range_outcome outcome =
+      fetch_range_once(url, have, manifest->package_size, manifest->package_size, &sink, nullptr, &received);
   int closed = os_close_file(target.file);
-  *changed = outcome == RANGE_REFUSED && received == 0 && !target.failed;
   return outcome == RANGE_DONE && closed;
 }
 
-// One attempt: the rest when a partial package can be resumed, else the whole package by the
-// download job. 1 when the package is all there.
+// One attempt on the current release host: the rest when a partial package can be resumed,
+// else the whole package by the download job. 1 when the package is all there.
 int attempt_download(const release_manifest* manifest, const wchar_t* package, body_digest* streamed) {
+  wchar_t url[PATH_UNITS];
+  if (!url_on_host(manifest->package_url, current_release_host(), url, PATH_UNITS)) return 0;
   char validator[VALIDATOR_BYTES];
   uint64_t have = resumable_package_bytes(manifest, package);
   if (have > 0 && read_record(manifest, package, validator)) {
     bool changed = false;
-    if (fetch_rest(manifest, package, have, validator, &changed)) return 1;
+    if (fetch_rest(manifest, url, package, have, validator, &changed)) return 1;
     if (!changed) return 0;
     write_log(L"Le package du serveur ne correspond plus au debut telecharge: telechargement complet.");
     os_delete_file(package);
     forget_package_resume(package);
   }
-  learn_validator(manifest, validator);
+  learn_validator(manifest, url, validator);
   if (validator[0] != '\0') write_record(manifest, package, validator);
   crash_point("package-validator-recorded");
-  job_parameters download = download_job(manifest->package_url, package, manifest->package_size);
+  job_parameters download = download_job(url, package, manifest->package_size);
   download.digest = streamed;
   return powershell(k_download_script, &download);
 }
@@ -140,15 +145,31 @@ void forget_package_resume(const wchar_t* path) {
   free(record);
 }
 
-// An attempt that brought no byte (the server refused, nothing there) is not tried again: only
-// a download that stopped on its way is.
+// Each failed attempt moves on to the next release host. An attempt that brought no byte (the
+// host refused, nothing there) is tried again only on a host not yet asked; a download that
+// stopped on its way is tried again, resuming, on the next host (the same one when it is the
+// only), after a pause once every host was asked.
 int download_package(const release_manifest* manifest, const wchar_t* path, body_digest* streamed) {
+  unsigned hosts = release_host_count();
+  unsigned attempts = PACKAGE_ATTEMPTS + hosts - 1;
   for (unsigned attempt = 1;; ++attempt) {
     if (streamed != nullptr) streamed->known = 0;
     uint64_t before = resumable_package_bytes(manifest, path);
-    if (attempt_download(manifest, path, streamed)) return 1;
-    if (attempt == PACKAGE_ATTEMPTS || resumable_package_bytes(manifest, path) <= before) return 0;
-    write_log_with_number(L"Telechargement du package interrompu: nouvel essai ", attempt + 1, L"/3 dans un instant.");
-    os_sleep_ms(PACKAGE_RETRY_PAUSE_MS * attempt);
+    if (attempt_download(manifest, path, streamed)) {
+      journal_served(manifest->package_url);
+      return 1;
+    }
+    release_host_failed();
+    bool grew = resumable_package_bytes(manifest, path) > before;
+    if (attempt == attempts || (!grew && attempt >= hosts)) return 0;
+    wchar_t line[96];
+    text_builder text = start_text(line, 96);
+    builder_append(&text, L"Telechargement du package interrompu: nouvel essai ");
+    builder_append_uint(&text, attempt + 1, 1);
+    builder_append_char(&text, L'/');
+    builder_append_uint(&text, attempts, 1);
+    builder_append(&text, L" dans un instant.");
+    write_log(line);
+    if (attempt >= hosts) os_sleep_ms(PACKAGE_RETRY_PAUSE_MS * (attempt + 1 - hosts));
   }
 }

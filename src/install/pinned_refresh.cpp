@@ -8,6 +8,7 @@
 #include "integrity/verify.h"
 #include "release_profile.h"
 #include "transfer/powershell.h"
+#include "transfer/release_hosts.h"
 #include "trust/digest.h"
 
 const pinned_row k_pinned_rows[PINNED_ROW_COUNT] = {
@@ -46,26 +47,36 @@ void pass_status_point(size_t row) {
 }
 }  // namespace
 
-int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest,
-                            uint64_t size_cap) {
-  join_path(s_destination, g_client, destination);
-  join_path(s_temporary, g_root, L"launcher-delta.tmp");
+namespace {
+struct pinned_download {
+  const wchar_t* expected_digest;
+  uint64_t size_cap;
+};
+
+// One host's copy of the file into s_temporary: 1 when it has the pinned size and digest.
+int fetch_pinned_file(const wchar_t* url, void* context) {
+  const pinned_download* file = static_cast<const pinned_download*>(context);
   os_delete_file(s_temporary);
-  // A failed download leaves what the job left; the next refresh deletes it first. The Linux
-  // job stops at the cap; PowerShell brings the whole file, so the size is checked before the
-  // file is read.
-  job_parameters download = download_job(url, s_temporary, size_cap);
+  // The Linux job stops at the cap; PowerShell brings the whole file, so the size is checked
+  // before the file is read.
+  job_parameters download = download_job(url, s_temporary, file->size_cap);
   if (!powershell(k_download_script, &download)) return 0;
   unsigned char digest[DIGEST_BYTES];
   wchar_t actual[DIGEST_TEXT_UNITS];
   uint64_t size = 0;
-  if (os_file_size(s_temporary, &size) && size <= size_cap && sha256_file(s_temporary, digest)) {
-    digest_hex(digest, actual);
-    crash_point("pinned-file-downloaded");
-    if (equal_ignoring_case(actual, expected_digest) && os_move_over(s_temporary, s_destination)) {
-      return 1;
-    }
-  }
+  if (!os_file_size(s_temporary, &size) || size > file->size_cap || !sha256_file(s_temporary, digest)) return 0;
+  digest_hex(digest, actual);
+  crash_point("pinned-file-downloaded");
+  return equal_ignoring_case(actual, file->expected_digest);
+}
+}  // namespace
+
+int replace_downloaded_file(const wchar_t* url, const wchar_t* destination, const wchar_t* expected_digest,
+                            uint64_t size_cap) {
+  join_path(s_destination, g_client, destination);
+  join_path(s_temporary, g_root, L"launcher-delta.tmp");
+  pinned_download file = {expected_digest, size_cap};
+  if (on_release_hosts(url, fetch_pinned_file, &file) && os_move_over(s_temporary, s_destination)) return 1;
   os_delete_file(s_temporary);
   return 0;
 }

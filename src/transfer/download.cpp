@@ -5,6 +5,7 @@
 #include "core/journal.h"
 #include "core/os.h"
 #include "core/text.h"
+#include "transfer/release_hosts.h"
 
 const wchar_t k_user_agent[] = L"Vorna380-Secure-Launcher/1.0";
 const wchar_t k_redirect_off_origin[] = L"Redirection refusee: elle quitte l'origine de la release.";
@@ -15,10 +16,47 @@ constexpr size_t ATTEMPT_LINE_UNITS = 192;
 constexpr size_t URL_LINE_UNITS = 1024;  // a longer URL is cut in the journal line
 }  // namespace
 
+namespace {
+struct small_download {
+  const wchar_t* destination;
+  uint32_t limit;
+};
+
+int small_download_once(const wchar_t* url, void* context) {
+  const small_download* download = static_cast<const small_download*>(context);
+  return download_small_once(url, download->destination, download->limit);
+}
+
+// What a range download still misses: [*begin + *done, end) of a file of total bytes.
+struct range_request {
+  uint64_t begin, end, total;
+  const range_sink* sink;
+  range_connection* connection;
+  uint64_t done;
+};
+
+// The missing bytes from one host: asked once, and once more for what a dropped request left.
+int range_from_host(const wchar_t* url, void* context) {
+  range_request* request = static_cast<range_request*>(context);
+  for (int ask = 0; ask < 2; ++ask) {
+    uint64_t received = 0;
+    range_outcome outcome = fetch_range_once(url, request->begin + request->done, request->end, request->total,
+                                             request->sink, request->connection, &received);
+    request->done += received;
+    if (outcome == RANGE_DONE) return 1;
+    if (outcome != RANGE_DROPPED || ask == 1) return 0;
+    // The retry asks only for what is missing, so that the sink never sees a byte twice.
+    write_log_with_number(L"Plage interrompue apres ", received, L" octets: nouvelle demande des octets restants.");
+  }
+  return 0;
+}
+}  // namespace
+
 int download_with_retries(const wchar_t* url, const wchar_t* destination, uint32_t limit,
                           const wchar_t* recovered_before, const wchar_t* failed_after) {
+  small_download download = {destination, limit};
   for (unsigned attempt = 1; attempt <= DOWNLOAD_ATTEMPTS; ++attempt) {
-    if (download_small_once(url, destination, limit)) {
+    if (on_release_hosts(url, small_download_once, &download)) {
       if (attempt > 1) write_log_with_number(recovered_before, attempt, L"/3.");
       return 1;
     }
@@ -82,13 +120,8 @@ void journal_too_slow(const wchar_t* url) {
 int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
                    range_connection* connection) {
   if (begin >= end || end > total) return 0;
-  uint64_t received = 0;
-  range_outcome outcome = fetch_range_once(url, begin, end, total, sink, connection, &received);
-  if (outcome != RANGE_DROPPED || received >= end - begin) return outcome == RANGE_DONE;
-  // The retry asks only for what is missing, so that the sink never sees a byte twice.
-  write_log_with_number(L"Plage interrompue apres ", received, L" octets: nouvelle demande des octets restants.");
-  uint64_t more = 0;
-  return fetch_range_once(url, begin + received, end, total, sink, connection, &more) == RANGE_DONE;
+  range_request request = {begin, end, total, sink, connection, 0};
+  return on_release_hosts(url, range_from_host, &request);
 }
 
 namespace {

@@ -42,7 +42,7 @@ void journal_too_slow(const wchar_t* url);
 // A monotonic clock in milliseconds (platform halves).
 uint64_t transfer_clock_ms();
 
-// The journal line of a redirect that would leave the release origin.
+// The journal line of a redirect that would leave the release hosts.
 extern const wchar_t k_redirect_off_origin[];
 constexpr unsigned REDIRECTS_MAX = 5;
 
@@ -55,7 +55,8 @@ extern const wchar_t k_user_agent[];
 // certificate validation.
 int download_small_once(const wchar_t* url, const wchar_t* destination, uint32_t limit = SMALL_DOWNLOAD_LIMIT);
 
-// download_small_once with up to three attempts, 1.5 s and 3 s apart; journals each failed
+// download_small_once with up to three attempts, 1.5 s and 3 s apart, each a pass over the
+// release hosts (release_hosts.h) for a url on the release origin; journals each failed
 // attempt ("Tentative reseau N/3" and failed_after) and a success after a failure (recovered_before,
 // N, "/3.").
 int download_with_retries(const wchar_t* url, const wchar_t* destination, uint32_t limit,
@@ -66,13 +67,15 @@ int download_small(const wchar_t* url, const wchar_t* destination);
 // Where the bytes of a range go, in order: 1 when taken, 0 to abandon the download. Optional:
 // if_range, a strong validator the file must still have (sent as If-Range, so that a changed
 // file is answered whole, which the range refuses); validator, where the answer's own ETag is
-// left (VALIDATOR_BYTES with its zero; empty when it had none).
+// left (VALIDATOR_BYTES with its zero; empty when it had none); answered_whole, set when the
+// server answered with the whole file (200), as it does when the validator no longer holds.
 constexpr size_t VALIDATOR_BYTES = 128;
 struct range_sink {
   int (*take)(void* context, const unsigned char* bytes, size_t count);
   void* context;
   const char* if_range = nullptr;
   char* validator = nullptr;
+  bool* answered_whole = nullptr;
 };
 // 1 when the ETag value is a strong validator: quoted, not weak ("W/"), and short enough.
 int strong_validator(const char* etag);
@@ -81,9 +84,10 @@ int strong_validator(const char* etag);
 // handed to the sink, in order and each once. An answer counts only when it is 206 with exactly
 // "Content-Range: bytes first-(end-1)/total" for the bytes still missing; a server that ignores
 // the range (200), or answers another range, fails it before any byte reaches the sink.
-// Redirects are followed only within the release origin (at most five). A request whose
+// Redirects are followed only within the release hosts (at most five). A request whose
 // connection drops, before or after its answer began, is asked again once for the bytes still
-// missing; one refused, or abandoned under the minimum rate, is not.
+// missing; one refused, or abandoned under the minimum rate, is not. A url on the release
+// origin goes to the release hosts in turn (release_hosts.h), each asked for what is missing.
 // connection: null, or one that range downloads share one after the other.
 struct range_connection;
 int download_range(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,

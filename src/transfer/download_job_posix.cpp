@@ -2,7 +2,7 @@
 // shell (found in the absolute folders of PATH), with the launcher's environment plus the job's
 // variables and the root folder as working folder. The launcher deletes the old destination
 // first as the script does, writes the body itself (so that it can stop at the cap and hash it
-// on the way), follows redirects only within the release origin, and ends curl below the
+// on the way), follows redirects only within the release hosts, and ends curl below the
 // minimum rate.
 #include <errno.h>
 #include <openssl/evp.h>
@@ -26,6 +26,7 @@
 #include "transfer/download.h"
 #include "transfer/jobs_posix.h"
 #include "transfer/powershell.h"
+#include "transfer/release_hosts.h"
 
 extern char** environ;
 
@@ -268,8 +269,7 @@ int run_download(const job_parameters* job, char* const environment[]) {
   if (job->digest != nullptr) job->digest->known = 0;
   utf8_path url(job->url);
   utf8_path destination(job->destination);
-  utf8_path origin(VORNA380_RELEASE_ORIGIN);
-  if (!url.ok() || !destination.ok() || !origin.ok()) return finish_child(JOB_FAILED);
+  if (!url.ok() || !destination.ok()) return finish_child(JOB_FAILED);
   if (unlink(destination.text) != 0 && errno != ENOENT) return finish_child(JOB_FAILED);
   char* curl = find_program("curl");
   if (curl == nullptr) {
@@ -285,7 +285,7 @@ int run_download(const job_parameters* job, char* const environment[]) {
     free(current);
     current = nullptr;
     if (code != 0 || location == nullptr) break;
-    if (strncmp(location, origin.text, strlen(origin.text)) != 0) {
+    if (!on_release_host_utf8(location)) {
       write_log(k_redirect_off_origin);
       code = JOB_FAILED;
     } else if (redirects == REDIRECTS_MAX) {

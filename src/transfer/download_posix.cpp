@@ -26,6 +26,7 @@
 #include "core/text.h"
 #include "release_profile.h"
 #include "transfer/download.h"
+#include "transfer/release_hosts.h"
 
 namespace {
 constexpr size_t HOST_UNITS = 256;
@@ -286,11 +287,8 @@ CURLcode request_range(CURLU* url, const char* user_agent, range_state* state, C
 // release origin or comes once too often).
 CURLU* follow_within_origin(CURL* curl, unsigned redirects) {
   char* target = nullptr;  // the handle's
-  utf8_path origin(VORNA380_RELEASE_ORIGIN);
-  if (g_curl.easy_getinfo(curl, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr || !origin.ok()) {
-    return nullptr;
-  }
-  if (strncmp(target, origin.text, strlen(origin.text)) != 0) {
+  if (g_curl.easy_getinfo(curl, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) return nullptr;
+  if (!on_release_host_utf8(target)) {
     write_log(k_redirect_off_origin);
     return nullptr;
   }
@@ -334,6 +332,7 @@ void close_range_connection(range_connection* connection) {
 range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end, uint64_t total, const range_sink* sink,
                                range_connection* connection, uint64_t* received) {
   *received = 0;
+  if (sink->answered_whole != nullptr) *sink->answered_whole = false;
   if (begin >= end || end > total) return RANGE_REFUSED;
   pthread_once(&g_curl_once, start_curl);
   utf8_path url_text(url);
@@ -356,6 +355,7 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
       continue;
     }
     bool whole = state.received == end - begin;
+    if (sink->answered_whole != nullptr) *sink->answered_whole = code != CURLE_OPERATION_TIMEDOUT && status == 200;
     if (state.pace.too_slow) {
       journal_too_slow(url);
     } else if (code == CURLE_OK && status == 206 && state.judged && whole) {

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "release_profile.h"
 #include "transfer/download.h"
+#include "transfer/release_hosts.h"
 
 uint64_t transfer_clock_ms() { return GetTickCount64(); }
 
@@ -201,7 +202,7 @@ bool redirect_target(HINTERNET request, const wchar_t* current, unsigned redirec
   if (server + rest >= URL_UNITS) return false;
   wmemmove(target, current, server);
   wmemcpy(target + server, location, rest + 1);
-  if (wcsncmp(target, VORNA380_RELEASE_ORIGIN, wcslen(VORNA380_RELEASE_ORIGIN)) != 0) {
+  if (!on_release_host(target)) {
     write_log(k_redirect_off_origin);
     return false;
   }
@@ -269,6 +270,7 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
     for (const char* c = sink->if_range; *c != '\0'; ++c) builder_append_char(&header, static_cast<wchar_t>(*c));
   }
   if (sink->validator != nullptr) sink->validator[0] = '\0';
+  if (sink->answered_whole != nullptr) *sink->answered_whole = false;
   // The current URL, the next one and a redirect's Location.
   wchar_t* urls = static_cast<wchar_t*>(malloc(3 * URL_UNITS * sizeof(wchar_t)));
   unsigned char* buffer = static_cast<unsigned char*>(malloc(DOWNLOAD_CHUNK_BYTES));
@@ -296,6 +298,8 @@ range_outcome fetch_range_once(const wchar_t* url, uint64_t begin, uint64_t end,
       current = next;
       next = previous;
       continue;
+    } else if (sink->answered_whole != nullptr && status == 200) {
+      *sink->answered_whole = true;
     } else if (status == 206 && answered_range(exchange.request, begin, end, total)) {
       if (sink->validator != nullptr) read_validator(exchange.request, sink->validator);
       outcome = receive_range(exchange.request, end - begin, sink, buffer, &watch, url, received);

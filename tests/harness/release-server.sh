@@ -19,6 +19,13 @@
 # Ports: the origin's PORT serves www/; PORT+1 the same tree with a certificate from a CA that
 # nobody trusts; PORT+2 plain HTTP; PORT+3 an internal upstream for the cut bodies; PORT+4 the
 # same tree with the trusted certificate: another origin a download may be sent to.
+# The CDN tier: two caching edges, nginx processes of their own (edge-a/ and edge-b/ in the
+# server's folder, each with its PID file, cache and access log), on PORT+5 and PORT+6 with the
+# trusted certificate. Each forwards a miss to the origin over TLS, checking its certificate,
+# and keeps every 200 for 10 minutes, in 1 MiB slices for range requests; a query makes a
+# request of its own (the cache key is the whole URI). While the origin fails (no connection,
+# 5xx), an edge answers from its cache. The access log's last field is the cache status (HIT,
+# MISS, STALE...).
 # Misbehaving paths on the origin:
 #   /fault/status-404, /fault/status-500, /fault/status-206   that status, with a body
 #   /fault/empty                 200 with an empty body
@@ -35,6 +42,10 @@
 #   /trickle/PATH                www/PATH at 8 bytes/s: a transfer far below the minimum rate
 #   /norange/PATH                www/PATH, always whole: range requests get the 200 answer
 #   /dl/...                      500 for every path while www/server-error exists
+#   /fault/range-earlier, /fault/range-short   206 with "Content-Range: bytes 0-15/1024" and 16
+#                                bytes, whatever range was asked for: one that starts earlier
+#                                than asked, or ends before
+#   /fault/weak-etag/PATH        fault/PATH with the weak validator W/"weak"
 # One release server runs per network namespace (the ports are fixed): starting waits (up to
 # 30 minutes) for a lock that a running one holds. scripts/test.sh runs its tests in a network
 # namespace of their own, so test runs of several work trees do not wait for each other. The
@@ -163,6 +174,16 @@ $(_release_server_listen "$port" ssl)
     location = /fault/status-500 { return 500 "broken\n"; }
     location = /fault/status-206 { return 206 "partial content\n"; }
     location = /fault/empty { return 200 ""; }
+    location ~ ^/fault/range-(earlier|short)\$ {
+      add_header Content-Range "bytes 0-15/1024" always;
+      add_header ETag '"fixed"' always;
+      return 206 "0123456789abcdef";
+    }
+    location /fault/weak-etag/ {
+      alias $dir/fault/;
+      etag off;
+      add_header ETag 'W/"weak"' always;
+    }
     location /fault/rate-limited/ {
       limit_req zone=rate_limited;
       limit_req_status 503;
@@ -238,6 +259,100 @@ $(_release_server_listen $((port + 4)) ssl)
 EOF
 }
 
+# One caching edge: the server's folder, its name, its port, the origin's port.
+_release_server_edge_config() {
+  local dir=$1 name=$2 port=$3 origin_port=$4 user=""
+  [ "$(id -u)" -eq 0 ] && user="user root root;"
+  cat <<EOF
+# Written by tests/harness/release-server.sh for this run: the caching edge $name.
+daemon off;
+master_process on;
+worker_processes 1;
+$user
+pid $dir/edge-$name/nginx.pid;
+error_log $dir/edge-$name/error.log warn;
+events { worker_connections 128; }
+http {
+  log_format edge '\$server_port "\$request" \$status \$body_bytes_sent \$request_time \$upstream_cache_status';
+  access_log $dir/edge-$name/access.log edge;
+  client_body_temp_path $dir/edge-$name/tmp/body;
+  proxy_temp_path $dir/edge-$name/tmp/proxy;
+  fastcgi_temp_path $dir/edge-$name/tmp/fastcgi;
+  uwsgi_temp_path $dir/edge-$name/tmp/uwsgi;
+  scgi_temp_path $dir/edge-$name/tmp/scgi;
+  keepalive_timeout 5;
+  server_tokens off;
+  proxy_cache_path $dir/edge-$name/cache levels=1:2 keys_zone=edge_$name:8m max_size=8g inactive=1d use_temp_path=off;
+
+  server {
+$(_release_server_listen "$port" ssl)
+    server_name localhost;
+    ssl_certificate $dir/tls/server.crt;
+    ssl_certificate_key $dir/tls/server.key;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    location = /health { return 200 "ok\n"; }
+    location / {
+      slice 1m;
+      proxy_cache edge_$name;
+      proxy_cache_key \$scheme\$proxy_host\$request_uri\$slice_range;
+      proxy_set_header Range \$slice_range;
+      proxy_cache_valid 200 206 10m;
+      proxy_cache_use_stale error timeout http_500 http_502 http_503 http_504 updating;
+      proxy_cache_lock on;
+      proxy_http_version 1.1;
+      proxy_set_header Connection "";
+      proxy_pass https://localhost:$origin_port;
+      proxy_ssl_server_name on;
+      proxy_ssl_name localhost;
+      proxy_ssl_verify on;
+      proxy_ssl_trusted_certificate $dir/tls/ca.crt;
+      proxy_connect_timeout 5s;
+      add_header X-Cache-Status \$upstream_cache_status always;
+    }
+  }
+}
+EOF
+}
+
+# Starts the two edges (after the origin, whose certificates they use), each by its PID.
+_release_server_start_edges() {
+  local dir=$1 edge_port=$(($2 + 5)) name i
+  for name in a b; do
+    rm -rf "$dir/edge-$name"
+    mkdir -p "$dir/edge-$name/tmp" "$dir/edge-$name/cache"
+    _release_server_edge_config "$dir" "$name" "$edge_port" "$2" > "$dir/edge-$name/nginx.conf"
+    if [ "${RELEASE_SERVER_LOCK_WITH_NGINX:-0}" = 1 ]; then
+      nginx -p "$dir/edge-$name" -c "$dir/edge-$name/nginx.conf" -e "$dir/edge-$name/error.log" </dev/null &
+    else
+      nginx -p "$dir/edge-$name" -c "$dir/edge-$name/nginx.conf" -e "$dir/edge-$name/error.log" \
+        {RELEASE_SERVER_LOCK_FD}>&- </dev/null &
+    fi
+    echo $! > "$dir/edge-$name/server.pid"
+    for ((i = 0; i < 100; i++)); do
+      curl -s -o /dev/null --max-time 2 "https://localhost:$edge_port/health" 2>/dev/null && break
+      sleep 0.1
+    done
+    edge_port=$((edge_port + 1))
+  done
+}
+
+# Stops the process whose PID a file holds, QUIT first, then KILL after 5 s.
+_release_server_stop_pid() {
+  local file=$1 pid i
+  [ -f "$file" ] || return 0
+  pid=$(cat "$file")
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -QUIT "$pid" 2>/dev/null || true
+    for ((i = 0; i < 50; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -f "$file"
+}
+
 release_server_start() {
   local dir origin host port i
   dir=$(_release_server_dir)
@@ -292,6 +407,7 @@ release_server_start() {
   echo "$RELEASE_SERVER_PID" > "$dir/server.pid"
   for ((i = 0; i < 100; i++)); do
     if curl -s -o /dev/null --max-time 2 "https://$host:$port/health" 2>/dev/null; then
+      _release_server_start_edges "$dir" "$port"
       export VORNA380_RELEASE_SERVER=$dir
       echo "release server: nginx PID $RELEASE_SERVER_PID on https://$host:$port/ serving $dir/www"
       return 0
@@ -320,6 +436,8 @@ release_server_stop() {
     wait "$pid" 2>/dev/null || true
   fi
   rm -f "$dir/server.pid"
+  _release_server_stop_pid "$dir/edge-a/server.pid"
+  _release_server_stop_pid "$dir/edge-b/server.pid"
   if [ -z "$RELEASE_SERVER_CA_FILE" ] && [ -f "$dir/trusted-ca" ]; then RELEASE_SERVER_CA_FILE=$(cat "$dir/trusted-ca"); fi
   rm -f "$dir/trusted-ca"
   RELEASE_SERVER_PID=""

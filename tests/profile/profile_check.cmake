@@ -107,3 +107,16 @@ endfunction()
 string(REPLACE "${next_modulus_line}${next_exponent_line}" "" one_key "${good}")
 expect_key_count(one-key "${one_key}" 1)
 expect_key_count(with-next-key "${good}" 2)
+
+expect_refused(fallback-with-scheme "${good}fallback_hosts=cdn.example.test,https://other.example.test/\n"
+               "key 'fallback_hosts': expected host names")
+string(REGEX MATCH "\norigin_host=([^\n]+)" origin_line "${good}")
+expect_refused(fallback-is-origin "${good}fallback_hosts=${CMAKE_MATCH_1}\n" "key 'fallback_hosts': the origin")
+# Fallback hosts follow the origin, in the profile's order.
+expect_key_count(fallbacks "${good}fallback_hosts=cdn-b.example.test,origin.example.test:8443\n" 2)
+file(READ "${WORK_DIR}/fallbacks-build/generated/release_profile.h" generated)
+string(FIND "${generated}"
+       "#define VORNA380_FALLBACK_HOSTS, L\"https://cdn-b.example.test/\", L\"https://origin.example.test:8443/\"\n" at)
+if(at EQUAL -1)
+  message(SEND_ERROR "fallbacks: the hosts are not in the generated header:\n${generated}")
+endif()

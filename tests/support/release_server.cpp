@@ -64,14 +64,26 @@ bool serve_file(const std::wstring& path, const std::string& bytes) {
   return write_bytes(full, bytes);
 }
 
+bool purge_edge_caches() {
+  bool purged = true;
+  for (const wchar_t* edge : {L"edge-a", L"edge-b"}) {
+    std::wstring cache = join(join(release_server_dir(), edge), L"cache");
+    remove_tree(cache);
+    purged = make_dirs(cache) && purged;
+  }
+  return purged;
+}
+
 std::string fault_file(const std::wstring& name) { return read_bytes(join(release_server_dir(), L"fault/" + name)); }
 
-access_log::access_log() : start(read_bytes(log_path()).size()) {}
+access_log::access_log(const std::wstring& edge)
+    : file(edge.empty() ? log_path() : join(join(release_server_dir(), edge), L"access.log")),
+      start(read_bytes(file).size()) {}
 
 std::string access_log::since(const std::string& needle, unsigned timeout_ms) const {
   // nginx writes the line when it has sent the answer, which may be just after the client saw it.
   for (unsigned waited = 0;; waited += 20) {
-    std::string all = read_bytes(log_path());
+    std::string all = read_bytes(file);
     std::string part = all.size() > start ? all.substr(start) : std::string();
     if (needle.empty() || part.find(needle) != std::string::npos || waited >= timeout_ms) return part;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -33,6 +33,10 @@ class release_server_test : public ::testing::Test {
 constexpr int UNTRUSTED_PORT_OFFSET = 1;
 constexpr int PLAIN_HTTP_PORT_OFFSET = 2;
 constexpr int OTHER_ORIGIN_PORT_OFFSET = 4;
+// The two caching edges in front of the origin, and a port where nothing listens.
+constexpr int EDGE_A_PORT_OFFSET = 5;
+constexpr int EDGE_B_PORT_OFFSET = 6;
+constexpr int NOTHING_PORT_OFFSET = 7;
 
 // The release origin followed by path ("dl/..."): what the launcher fetches.
 std::wstring origin_url(const std::wstring& path);
@@ -46,14 +50,18 @@ bool serve_release(const std::wstring& name);
 // Serves bytes at path ("dl/...") in addition to what is served. Served files are hard links
 // to the fixtures: change them only through this.
 bool serve_file(const std::wstring& path, const std::string& bytes);
+// Empties both edges' caches, as a release engineer purges a CDN after a publication.
+bool purge_edge_caches();
 // A fixed file of the server's misbehaving paths (fault/NAME).
 std::string fault_file(const std::wstring& name);
 
-// The server's access log: "PORT \"GET /path HTTP/1.1\" STATUS BYTES \"USER AGENT\"" per line.
+// The server's access log: "PORT \"GET /path HTTP/1.1\" STATUS BYTES \"USER AGENT\"" per line;
+// or an edge's (edge "edge-a" or "edge-b"): "PORT \"GET /path HTTP/1.1\" STATUS BYTES TIME CACHE".
 struct access_log {
-  access_log();
+  explicit access_log(const std::wstring& edge = L"");
   // What was logged since this object was made; waits up to timeout_ms for needle to appear.
   std::string since(const std::string& needle = "", unsigned timeout_ms = 2000) const;
+  std::wstring file;
   size_t start;
 };
 

@@ -165,6 +165,19 @@ class NextKeyRelease(unittest.TestCase):
             self.assertLess(abs((expires - in_a_week).total_seconds()), 120)
             checked = subprocess.run([LAUNCHER, "--verify-release", manifest, manifest + ".sig"])
             self.assertEqual(checked.returncode, 0)
+            # The package is named by its content; publishing the next release into the same
+            # tree keeps it, for a cache that still serves this manifest, and leaves no part file.
+            first = values["package_url"].split("/", 3)[3]
+            self.assertEqual(first, "dl/Vorna380-client-%s.zip" % values["package_sha256"])
+            code, text = tool("publish", client, tree, "--key", NEXT_KEY, "--sequence", "7", "--compress-level", "1")
+            self.assertEqual(code, 0, text)
+            with open(manifest) as data:
+                second = dict(line.split("=", 1) for line in data.read().splitlines()[1:])
+            self.assertNotEqual(second["package_sha256"], values["package_sha256"])
+            for path in (first, second["package_url"].split("/", 3)[3]):
+                self.assertTrue(os.path.isfile(os.path.join(tree, *path.split("/"))), path)
+            left = [name for _, _, names in os.walk(tree) for name in names if name.endswith(".writing")]
+            self.assertEqual(left, [])
         finally:
             shutil.rmtree(work)
 

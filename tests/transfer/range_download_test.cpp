@@ -116,6 +116,27 @@ TEST_F(RangeDownload, TheValidatorIsReadAndGuardsTheRestOfAFile) {
   EXPECT_EQ(got.bytes, "");
 }
 
+// What real servers and caches answer to a range request instead of the range: the whole file
+// (200), a 206 that starts earlier than asked or ends before, a weak validator. None of them
+// hands a byte to the sink, so that nothing is ever appended at the wrong place.
+TEST_F(RangeDownload, AnswersThatAreNotExactlyTheRestAreRefused) {
+  bool whole = false;
+  sink.answered_whole = &whole;
+  const std::string small = fault_file(L"small.txt");
+  ASSERT_TRUE(serve_file(L"dl/whole.bin", small));
+  EXPECT_FALSE(range(L"norange/dl/whole.bin", 100, small.size(), small.size()));
+  EXPECT_TRUE(whole) << "the whole file answered";
+  EXPECT_FALSE(range(L"fault/range-earlier", 8, 16, 1024)) << "bytes 0-15 for 8-15";
+  EXPECT_FALSE(whole);
+  EXPECT_FALSE(range(L"fault/range-short", 0, 1024, 1024)) << "bytes 0-15 for 0-1023";
+  EXPECT_EQ(got.bytes, "");
+  char validator[VALIDATOR_BYTES] = "";
+  sink.validator = validator;
+  ASSERT_TRUE(range(L"fault/weak-etag/small.txt", 0, 1, small.size()));
+  EXPECT_STREQ(validator, "W/\"weak\"");
+  EXPECT_FALSE(strong_validator(validator)) << "a weak validator guards no resume";
+}
+
 TEST(Validator, OnlyAQuotedStrongEtagCounts) {
   EXPECT_TRUE(strong_validator("\"5f3a-100000\""));
   for (const char* refused : {"W/\"5f3a-100000\"", "5f3a", "\"", "\"a b\"", "\"a\"b\"", ""}) {
