@@ -4,7 +4,7 @@
 # processes) of each; on a machine shared with other work the processor times compare more
 # steadily than the wall times.
 # Usage: run.sh   (as root; the launchers built with the linux preset, windows-x64 for Wine)
-# Environment: BENCH_ONLY (default "integrity transfer install file-update startup": the benchmarks to run,
+# Environment: BENCH_ONLY (default "integrity transfer install file-update resume startup": the benchmarks to run,
 #   in that order), and what each benchmark reads (BENCH_RUNS, BENCH_COLD, ...). Each
 #   benchmark's own output goes to build/bench-logs/NAME.log.
 set -uo pipefail
@@ -17,7 +17,7 @@ export BENCH_TABLE=$logs/table.tsv
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors; runs ${BENCH_RUNS:-3}"
 failed=0
-for name in ${BENCH_ONLY:-integrity transfer install file-update startup}; do
+for name in ${BENCH_ONLY:-integrity transfer install file-update resume startup}; do
   echo "bench-$name ..."
   if ! bash "$here/bench-$name.sh" > "$logs/$name.log" 2>&1; then
     echo "  failed, see $logs/$name.log"

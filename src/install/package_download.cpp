@@ -145,13 +145,15 @@ void forget_package_resume(const wchar_t* path) {
   free(record);
 }
 
-// Each failed attempt moves on to the next release host. An attempt that brought no byte (the
-// host refused, nothing there) is tried again only on a host not yet asked; a download that
-// stopped on its way is tried again, resuming, on the next host (the same one when it is the
-// only), after a pause once every host was asked.
+// Each failed attempt moves on to the next release host. A download that brought nothing (the
+// host refused, nothing there) is tried again only on a host not yet asked. Once it stopped on
+// its way (it brought bytes), it is tried again, resuming, whatever the next try brings, up to
+// PACKAGE_ATTEMPTS tries with a doubling pause once every host was asked: 2, 4 and 8 s, so
+// that a network gone for ten seconds does not end the run.
 int download_package(const release_manifest* manifest, const wchar_t* path, body_digest* streamed) {
   unsigned hosts = release_host_count();
   unsigned attempts = PACKAGE_ATTEMPTS + hosts - 1;
+  bool stopped_on_its_way = false;
   for (unsigned attempt = 1;; ++attempt) {
     if (streamed != nullptr) streamed->known = 0;
     uint64_t before = resumable_package_bytes(manifest, path);
@@ -160,8 +162,8 @@ int download_package(const release_manifest* manifest, const wchar_t* path, body
       return 1;
     }
     release_host_failed();
-    bool grew = resumable_package_bytes(manifest, path) > before;
-    if (attempt == attempts || (!grew && attempt >= hosts)) return 0;
+    stopped_on_its_way = stopped_on_its_way || resumable_package_bytes(manifest, path) > before;
+    if (attempt == attempts || (!stopped_on_its_way && attempt >= hosts)) return 0;
     wchar_t line[96];
     text_builder text = start_text(line, 96);
     builder_append(&text, L"Telechargement du package interrompu: nouvel essai ");
@@ -170,6 +172,6 @@ int download_package(const release_manifest* manifest, const wchar_t* path, body
     builder_append_uint(&text, attempts, 1);
     builder_append(&text, L" dans un instant.");
     write_log(line);
-    if (attempt >= hosts) os_sleep_ms(PACKAGE_RETRY_PAUSE_MS * (attempt + 1 - hosts));
+    if (attempt >= hosts) os_sleep_ms(PACKAGE_RETRY_PAUSE_MS << (attempt - hosts));
   }
 }

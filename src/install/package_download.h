@@ -5,8 +5,8 @@
 // ("Range: bytes=N-" guarded by "If-Range"). Only a 206 for exactly the rest of a file of the
 // manifest's size is taken: a changed file is answered whole, which the range refuses, and the
 // download starts again from the first byte. Within one run a download that stopped on its way
-// (it brought bytes) is tried again, resuming, PACKAGE_ATTEMPTS times in all with a growing
-// pause. The validator is the one the server gives for the package's first byte, asked just
+// (it brought bytes) is tried again, resuming, PACKAGE_ATTEMPTS times in all with a doubling
+// pause, on the next release host each time. The validator is the one the server gives for the package's first byte, asked just
 // before the whole download begins (the download job's own answer is not the launcher's to
 // read on Windows). The whole package's digest is checked by the caller as before.
 #pragma once
@@ -16,8 +16,8 @@
 #include "transfer/powershell.h"
 #include "trust/manifest.h"
 
-constexpr unsigned PACKAGE_ATTEMPTS = 3;
-constexpr uint32_t PACKAGE_RETRY_PAUSE_MS = 2000;  // times the number of the failed attempt
+constexpr unsigned PACKAGE_ATTEMPTS = 4;
+constexpr uint32_t PACKAGE_RETRY_PAUSE_MS = 2000;  // the first pause; each next one twice as long
 
 // Downloads the package at path (the manifest's URL and size): 1 when all of it is there.
 // streamed gets the body's digest where one download wrote it all (see body_digest).

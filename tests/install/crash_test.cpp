@@ -279,7 +279,7 @@ TEST_F(CrashTest, ServerGoneMidPackageFailsCleanlyAndTheNextStartResumes) {
   remove_tree(cut);
   std::vector<std::string> first = messages_from(from);
   EXPECT_TRUE(holds(first, "Le telechargement du client a echoue."));
-  EXPECT_TRUE(holds(first, "Telechargement du package interrompu: nouvel essai 3/3 dans un instant."));
+  EXPECT_TRUE(holds(first, "Telechargement du package interrompu: nouvel essai 4/4 dans un instant."));
   EXPECT_FALSE(file_exists(client));
   EXPECT_FALSE(file_exists(staging));
   ASSERT_TRUE(file_exists(root / L"Vorna380.package.zip.resume"));
