@@ -13,7 +13,7 @@ packages=(
   xvfb x11-utils file python3 coreutils bc procps util-linux time
   libgtk-3-dev libpng-dev pkg-config fonts-dejavu-core xdotool python3-pil
   nginx ca-certificates curl libcurl4-openssl-dev libarchive-tools libarchive-dev libz-mingw-w64-dev iproute2
-  libsecret-1-dev gnome-keyring dbus
+  libsecret-1-dev gnome-keyring dbus desktop-file-utils
 )
 
 sudo_cmd=()

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Draws the launcher's own art into src/resources/art: the nine window images and the
-application icon. Run it again after changing the art and commit what it writes:
+"""Draws the launcher's own art into src/resources/art: the nine window images, the
+application icon and, for the Linux port's icon theme, the icon as PNG files at the usual sizes
+(icon-SIZE.png). Run it again after changing the art and commit what it writes:
 
-    /usr/bin/python3 tools/make-art.py
+    /usr/bin/python3 tools/make-art.py [--icons-only]
 
 Everything is drawn from code (Pillow from Debian's python3-pil) with a fixed random seed, so
 the same Pillow version gives the same files.
@@ -284,8 +285,16 @@ def write_ico(path, images):
         out.write(header + entries + blobs)
 
 
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
 def main():
     os.makedirs(ART, exist_ok=True)
+    for size in ICON_SIZES:
+        icon_image(size).save(os.path.join(ART, "icon-%d.png" % size), optimize=True)
+    if sys.argv[1:] == ["--icons-only"]:
+        print("icons written to", os.path.normpath(ART))
+        return 0
     track, fill = progress_images()
     images = {
         "background.png": background(),

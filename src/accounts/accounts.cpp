@@ -53,6 +53,17 @@ void delete_account(const wchar_t* login) {
   forget_queued_account(login);
 }
 
+int delete_all_accounts() {
+  vault_list list = {};
+  if (!vault_enumerate(&list)) return 0;
+  for (uint32_t i = 0; i < list.count; ++i) delete_account(list.user_names[i]);
+  vault_list_release(&list);
+  vault_list left = {};
+  int none = vault_enumerate(&left) && left.count == 0;
+  vault_list_release(&left);
+  return none;
+}
+
 int store_new_account(const wchar_t* login, const wchar_t* password) {
   if (login[0] == L'\0' || password[0] == L'\0') return 0;
   wchar_t target[ACCOUNT_TARGET_UNITS];

@@ -37,6 +37,8 @@ void save_selected_account();
 void load_selected_account();
 // Deletes the vault entry of the login (failures ignored) and wipes it from the bridge's queue.
 void delete_account(const wchar_t* login);
+// Deletes every account of the launcher from the vault: 1 when none is left.
+int delete_all_accounts();
 
 // Queues the selected account's login and password for the bridge in place of anything queued
 // before; 1 when queued or when nothing is selected (the queue is then empty), 0 when the

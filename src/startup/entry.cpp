@@ -41,10 +41,13 @@ int dispatch_command_line(int argc, wchar_t** argv, const launcher_modes& modes)
   if (is_mode(argc, argv, 3, L"--apply-self-update")) return modes.apply_self_update(argv[2]);
   if (is_mode(argc, argv, 4, L"--verify-release")) return modes.verify_release(argv[2], argv[3]);
   if (is_mode(argc, argv, 4, L"--verify-integrity")) return modes.verify_integrity(argv[2], argv[3]);
+  if (is_mode(argc, argv, 2, L"--uninstall")) return modes.uninstall(0);
+  if (is_mode(argc, argv, 3, L"--uninstall") && wcscmp(argv[2], L"--remove-accounts") == 0) return modes.uninstall(1);
   return modes.interactive();
 }
 
 int launcher_main(int argc, wchar_t** argv) {
-  static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check, run_interactive_start};
+  static const launcher_modes modes = {run_self_update, run_release_check, run_integrity_check, run_uninstall,
+                                       run_interactive_start};
   return dispatch_command_line(argc, argv, modes);
 }

@@ -7,6 +7,7 @@ struct launcher_modes {
   int (*apply_self_update)(const wchar_t* process_id);
   int (*verify_release)(const wchar_t* manifest_path, const wchar_t* signature_path);
   int (*verify_integrity)(const wchar_t* folder, const wchar_t* list_digest);
+  int (*uninstall)(int remove_accounts);
   int (*interactive)();
 };
 

@@ -21,3 +21,19 @@ int start_and_try_launcher(const wchar_t* path, const wchar_t* root, unsigned tr
 // Waits at most SELF_UPDATE_WAIT_MS for the process to end; 0 when it cannot be watched
 // (ended already, or not ours to see).
 int wait_for_process_end(unsigned long process_id);
+
+// The desktop entries (entries.cpp). Each write replaces an entry that is missing or differs
+// and journals what fails; each remove leaves what is not the installed launcher's.
+// Start-menu shortcuts (Windows), or the desktop entry and its icons (Linux).
+int write_menu_entries(const wchar_t* installed, const wchar_t* root);
+int remove_menu_entries(const wchar_t* installed);
+// The desktop shortcut (Windows; Linux has none and succeeds).
+int write_desktop_shortcut(const wchar_t* installed, const wchar_t* root);
+int remove_desktop_shortcut(const wchar_t* installed);
+
+// The uninstall. Asks a running launcher to close, then ends it if it has not within
+// timeout_ms: 1 when this process now holds the instance lock.
+int close_running_launcher(unsigned timeout_ms);
+// Moves the running executable out of the root when it lies inside it (Windows cannot delete
+// a running program; Linux can and does nothing here): 1 when it is out or was never in.
+int move_running_executable_out(const wchar_t* executable, const wchar_t* root);

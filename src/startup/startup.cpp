@@ -10,6 +10,7 @@
 #include "install/install_worker.h"
 #include "install/launcher_update.h"
 #include "startup/build_number.h"
+#include "startup/entries.h"
 #include "startup/platform.h"
 #include "trust/digest.h"
 #include "ui/window.h"
@@ -105,6 +106,7 @@ int run_interactive_start() {
   if (!ensure_directory(g_root)) return installation_failure();
   int exit_code = 0;
   if (!runs_installed(&exit_code)) return exit_code;
+  ensure_launcher_entries(g_installed, g_root);
 
   load_selected_account();
   start_account_bridge();

@@ -17,6 +17,15 @@ int run_interactive_start();
 // failed and the previous launcher was put back.
 int run_self_update(const wchar_t* process_id);
 
+// --uninstall [--remove-accounts]: no window. Closes a running launcher (and a game started
+// from the client), removes the Start-menu and desktop shortcuts or the desktop entry and its
+// icons, and the launcher root, never following a link out of it; with --remove-accounts also
+// every account of the launcher in the vault. Exit codes: 0 when all is removed; 2 without the
+// executable's path or the data folder; 3 when a running launcher could not be closed (nothing
+// removed); 4 when something could not be removed (journalled in what is left of the root;
+// running it again goes on).
+int run_uninstall(int remove_accounts);
+
 // The process identifier as the C library reads it in base 10: leading white space and a sign
 // are accepted, reading stops at the first other character, no digits give 0.
 unsigned long parse_process_id(const wchar_t* text);

@@ -53,10 +53,61 @@ int take_instance_lock() {
   char path[PATH_MAX];
   if (!instance_lock_path(path, sizeof path)) return 0;
   g_instance_lock = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (g_instance_lock >= 0 && flock(g_instance_lock, LOCK_EX | LOCK_NB) == 0) return 1;
+  if (g_instance_lock >= 0 && flock(g_instance_lock, LOCK_EX | LOCK_NB) == 0) {
+    // The holder's process ID, for an uninstall that must close it.
+    char id[24];
+    int length = snprintf(id, sizeof id, "%ld\n", static_cast<long>(getpid()));
+    if (ftruncate(g_instance_lock, 0) != 0 || pwrite(g_instance_lock, id, static_cast<size_t>(length), 0) != length) {
+      // Without the ID an uninstall cannot close this launcher; the launcher itself runs on.
+    }
+    return 1;
+  }
   close_instance_lock();
   return 0;
 }
+
+namespace {
+// The process ID the lock's holder wrote, when that process still runs the launcher (its
+// executable's name is the installed launcher's): 0 otherwise.
+pid_t lock_holder() {
+  char path[PATH_MAX];
+  if (!instance_lock_path(path, sizeof path)) return 0;
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return 0;
+  char text[24] = {};
+  ssize_t count = read(fd, text, sizeof text - 1);
+  close(fd);
+  long id = count > 0 ? strtol(text, nullptr, 10) : 0;
+  if (id <= 1 || id == getpid()) return 0;
+  char exe[64];
+  char target[PATH_MAX];
+  snprintf(exe, sizeof exe, "/proc/%ld/exe", id);
+  ssize_t length = readlink(exe, target, sizeof target - 1);
+  if (length <= 0) return 0;
+  target[length] = '\0';
+  const char* name = strrchr(target, '/');
+  utf8_path installed(k_installed_launcher_name);
+  return name != nullptr && installed.ok() && strcmp(name + 1, installed.text) == 0 ? static_cast<pid_t>(id) : 0;
+}
+}  // namespace
+
+// The launcher ends on SIGTERM (its lock goes with it); one that has not within the time is
+// killed.
+int close_running_launcher(unsigned timeout_ms) {
+  if (take_instance_lock()) return 1;
+  pid_t holder = lock_holder();
+  if (holder == 0) return 0;
+  kill(holder, SIGTERM);
+  for (unsigned waited = 0; waited < timeout_ms + 2000; waited += 100) {
+    if (waited == timeout_ms) kill(holder, SIGKILL);
+    os_sleep_ms(100);
+    if (take_instance_lock()) return 1;
+  }
+  return 0;
+}
+
+// Linux removes a running program's file as any other.
+int move_running_executable_out(const wchar_t*, const wchar_t*) { return 1; }
 
 void release_instance_lock() {
   if (g_instance_lock < 0) return;

@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "startup/platform.h"
 #include "startup/startup.h"
+#include "ui/window.h"
 
 namespace {
 constexpr wchar_t k_lock_name[] = L"Local\\Vorna380SecureLauncherV1";
@@ -87,4 +88,41 @@ int wait_for_process_end(unsigned long process_id) {
   WaitForSingleObject(process, SELF_UPDATE_WAIT_MS);
   CloseHandle(process);
   return 1;
+}
+
+// The open launcher is asked to close through its window (as its close button does); one that
+// has not within the time is ended.
+int close_running_launcher(unsigned timeout_ms) {
+  if (take_instance_lock()) return 1;
+  HWND window = FindWindowW(k_launcher_window_class, nullptr);
+  DWORD id = 0;
+  if (window != nullptr) {
+    GetWindowThreadProcessId(window, &id);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  for (unsigned waited = 0; waited < timeout_ms + 2000; waited += 100) {
+    if (waited == timeout_ms && id != 0) {
+      HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+      if (process != nullptr) {
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+      }
+    }
+    Sleep(100);
+    if (take_instance_lock()) return 1;
+  }
+  return 0;
+}
+
+// A running program's file cannot be deleted but can be renamed: it goes to the temporary
+// folder (on the same volume as the profile), where the system's clean-up finds it.
+int move_running_executable_out(const wchar_t* executable, const wchar_t* root) {
+  size_t length = wcslen(root);
+  if (_wcsnicmp(executable, root, length) != 0 || (executable[length] != L'\\' && executable[length] != L'/')) return 1;
+  wchar_t folder[MAX_PATH];
+  wchar_t target[PATH_UNITS];
+  DWORD units = GetTempPathW(MAX_PATH, folder);
+  if (units == 0 || units >= MAX_PATH) return 0;
+  swprintf(target, PATH_UNITS, L"%lsVorna380-uninstalled-%lu.exe", folder, GetCurrentProcessId());
+  return MoveFileExW(executable, target, MOVEFILE_REPLACE_EXISTING) != 0;
 }

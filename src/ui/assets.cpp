@@ -7,13 +7,13 @@ resource_image g_progress_fill;
 resource_image g_state_wait;
 resource_image g_state_ready;
 resource_image g_state_error;
-resource_image g_close;
+resource_image g_close_image;
 resource_image g_close_hover_image;
 
 namespace {
 resource_image* const k_images[IMAGE_RESOURCE_COUNT] = {
     &g_background,  &g_frame, &g_progress_background, &g_progress_fill, &g_state_wait, &g_state_ready,
-    &g_state_error, &g_close, &g_close_hover_image,
+    &g_state_error, &g_close_image, &g_close_hover_image,
 };
 }  // namespace
 

@@ -19,7 +19,7 @@ extern resource_image g_progress_fill;        // 204, 662 x 18
 extern resource_image g_state_wait;           // 205, 38 x 50
 extern resource_image g_state_ready;          // 206, 38 x 50
 extern resource_image g_state_error;          // 207, 38 x 50
-extern resource_image g_close;                // 208, 16 x 19
+extern resource_image g_close_image;          // 208, 16 x 19
 extern resource_image g_close_hover_image;    // 209, 16 x 19
 
 // The image of a resource number (201 to 209), or null.

@@ -4,6 +4,7 @@
 
 #define g_log glib_g_log
 #include <cairo.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <pango/pangocairo.h>
 #undef g_log

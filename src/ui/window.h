@@ -19,6 +19,11 @@ constexpr unsigned REFRESH_PERIOD_MS = 40;
 constexpr unsigned IDM_LANG_FR = 5100;
 constexpr unsigned IDM_LANG_EN = 5101;
 
+// The Linux port's name for the desktop: its window's class, its desktop entry and its icon.
+#define VORNA380_APPLICATION_ID "vorna380-launcher"
+// The Windows window class, by which an uninstall finds an open launcher.
+constexpr wchar_t k_launcher_window_class[] = L"Vorna380SecureLauncherWindow";
+
 constexpr wchar_t k_graphics_failure_text[] = L"Les ressources graphiques du launcher sont invalides.";
 
 // Start-up, in this order: graphics (GDI+ or the toolkit, the nine images, the four fonts;

@@ -267,6 +267,7 @@ int create_launcher_window() {
   if (widget == nullptr) return 0;
   GtkWindow* window = GTK_WINDOW(widget);
   gtk_window_set_title(window, "Vorna380 - installation securisee");
+  gtk_window_set_icon_name(window, VORNA380_APPLICATION_ID);
   gtk_window_set_decorated(window, FALSE);
   gtk_window_set_resizable(window, FALSE);
   gtk_widget_set_size_request(widget, WINDOW_WIDTH, WINDOW_HEIGHT);
@@ -305,8 +306,22 @@ int create_launcher_window() {
   return 1;
 }
 
+// SIGTERM (an uninstall, a session ending) closes the window as its close button does, so the
+// launcher shuts down as after any close and ends with 0.
+guint g_terminate_source = 0;
+
+gboolean on_terminate(gpointer) {
+  g_terminate_source = 0;
+  window_destroy();
+  return G_SOURCE_REMOVE;
+}
+
 void run_message_loop() {
-  if (is_open()) gtk_main();
+  if (!is_open()) return;
+  g_terminate_source = g_unix_signal_add(SIGTERM, on_terminate, nullptr);
+  gtk_main();
+  if (g_terminate_source != 0) g_source_remove(g_terminate_source);
+  g_terminate_source = 0;
 }
 
 void show_startup_box(const wchar_t* text, unsigned style) {

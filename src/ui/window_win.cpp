@@ -8,7 +8,6 @@
 #include "ui/window.h"
 
 namespace {
-constexpr wchar_t k_class_name[] = L"Vorna380SecureLauncherWindow";
 constexpr wchar_t k_caption[] = L"Vorna380 - installation securisee";
 
 int window_message_box(const wchar_t* text, const wchar_t* caption, unsigned style) {
@@ -109,12 +108,12 @@ int create_launcher_window() {
   window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  window_class.lpszClassName = k_class_name;
+  window_class.lpszClassName = k_launcher_window_class;
   RegisterClassExW(&window_class);  // a failure shows as a failed creation
 
   int x = (GetSystemMetrics(SM_CXSCREEN) - WINDOW_WIDTH) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - WINDOW_HEIGHT) / 2;
-  g_window = CreateWindowExW(WS_EX_APPWINDOW, k_class_name, k_caption, WS_POPUP, x, y, WINDOW_WIDTH, WINDOW_HEIGHT,
+  g_window = CreateWindowExW(WS_EX_APPWINDOW, k_launcher_window_class, k_caption, WS_POPUP, x, y, WINDOW_WIDTH, WINDOW_HEIGHT,
                              nullptr, nullptr, instance, nullptr);
   if (g_window == nullptr) return 0;
   HRGN outline = CreateRoundRectRgn(0, 0, WINDOW_WIDTH + 1, WINDOW_HEIGHT + 1, WINDOW_CORNER, WINDOW_CORNER);

@@ -22,12 +22,17 @@ int record_integrity(const wchar_t* f, const wchar_t* d) {
   g_called = L"integrity:" + std::wstring(f) + L"|" + d;
   return 12;
 }
+int record_uninstall(int remove_accounts) {
+  g_called = remove_accounts ? L"uninstall:accounts" : L"uninstall";
+  return 14;
+}
 int record_interactive() {
   g_called = L"interactive";
   return 13;
 }
 
-const launcher_modes k_recording = {record_update, record_release, record_integrity, record_interactive};
+const launcher_modes k_recording = {record_update, record_release, record_integrity, record_uninstall,
+                                     record_interactive};
 
 // Dispatches "launcher.exe ARGS..." and returns what was run.
 std::wstring dispatch(std::vector<std::wstring> args) {
@@ -41,6 +46,7 @@ std::wstring dispatch(std::vector<std::wstring> args) {
                  : g_called.rfind(L"release", 0) == 0   ? 11
                  : g_called.rfind(L"integrity", 0) == 0 ? 12
                  : g_called == L"interactive"           ? 13
+                 : g_called.rfind(L"uninstall", 0) == 0 ? 14
                                                         : -1;
   EXPECT_EQ(code, expected) << "the mode's exit code is the process's";
   return g_called;
@@ -51,6 +57,8 @@ TEST(CommandLineDispatch, ExactSwitchesWithTheirArgumentCountsSelectTheirModes) 
   EXPECT_EQ(dispatch({L"--verify-release", L"m", L"s"}), L"release:m|s");
   EXPECT_EQ(dispatch({L"--verify-integrity", L"C:\\Client", L"abc"}), L"integrity:C:\\Client|abc");
   EXPECT_EQ(dispatch({L"--apply-self-update", L"1234"}), L"update:1234");
+  EXPECT_EQ(dispatch({L"--uninstall"}), L"uninstall");
+  EXPECT_EQ(dispatch({L"--uninstall", L"--remove-accounts"}), L"uninstall:accounts");
   EXPECT_EQ(dispatch({}), L"interactive") << "no arguments";
 }
 
@@ -71,6 +79,9 @@ TEST(CommandLineDispatch, AnythingButAnExactSwitchStartsTheInteractiveLauncher) 
       {L"--apply-self-update"},
       {L"--apply-self-update", L"1", L"2"},
       {L"--Apply-Self-Update", L"1"},
+      {L"--uninstall", L"--remove-accounts", L"x"},
+      {L"--uninstall", L"x"},
+      {L"--remove-accounts", L"--uninstall"},
       {L""},
   };
   for (const auto& args : others) {

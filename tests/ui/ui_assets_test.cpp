@@ -17,7 +17,7 @@ TEST(UiAssets, TheNineImagesDecodeAtTheirSizesAndAreReleasedInFull) {
     EXPECT_EQ(height, sizes[i][1]) << FIRST_IMAGE_RESOURCE + i;
   }
   // Loading into a slot that holds an image replaces it.
-  ASSERT_TRUE(load_resource_image(208, &g_close));
+  ASSERT_TRUE(load_resource_image(208, &g_close_image));
   dispose_ui_images();
   for (int i = 0; i < IMAGE_RESOURCE_COUNT; ++i) {
     resource_image* image = image_of_resource(FIRST_IMAGE_RESOURCE + i);
