@@ -149,16 +149,17 @@ int resource_image_size(const resource_image* image, int* width, int* height) {
 }
 
 int start_toolkit() {
-  // A display server busy with other clients can refuse a connection for a moment (its queue
-  // of waiting connections full): a few more tries before the launcher gives up.
   // The window's class names the desktop entry (StartupWMClass), whatever the program's file
   // is called, so that a dock shows the entry's icon for it.
   g_set_prgname(VORNA380_APPLICATION_ID);
-  gdk_set_program_class(VORNA380_APPLICATION_ID);
+  // A display server busy with other clients can refuse a connection for a moment (its queue
+  // of waiting connections full): a few more tries before the launcher gives up.
   for (int attempt = 0; !g_toolkit_started && attempt < TOOLKIT_ATTEMPTS; ++attempt) {
     if (attempt > 0) os_sleep_ms(TOOLKIT_RETRY_PAUSE_MS);
     g_toolkit_started = gtk_init_check(nullptr, nullptr);
   }
+  // GTK names the class after the program, capitalised; the entry names it as it is.
+  if (g_toolkit_started) gdk_set_program_class(VORNA380_APPLICATION_ID);
   return g_toolkit_started;
 }
 

@@ -103,6 +103,14 @@ def run(args, profile):
 
     wait_exit(profile.start(args.launcher), 0)
     wait_until(profile.installed_runs, 10, "the installed copy is not running")
+    if not args.wine:
+        # The window's class is the entry's StartupWMClass, and it carries the entry's icon.
+        window = run_test.main_window(profile)
+        found = subprocess.run(["xprop", "-id", str(window), "WM_CLASS", "_NET_WM_ICON"], capture_output=True,
+                               text=True).stdout
+        wm_class = 'WM_CLASS(STRING) = "vorna380-launcher", "vorna380-launcher"'
+        if wm_class not in found or "_NET_WM_ICON(CARDINAL)" not in found:
+            raise Failure("the window's class or icon is not the desktop entry's: " + found[:300])
     close_when_ready(profile, 0)
     entries.check_made()
     if not os.path.isfile(os.path.join(profile.root, "desktop-shortcut.txt")):
