@@ -28,3 +28,19 @@ ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 record() {
   if [ -n "${BENCH_TABLE:-}" ]; then printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >> "$BENCH_TABLE"; fi
 }
+
+# bench_client_release FOLDER FILES MEGABYTES: a development client of that many files and
+# mebibytes in FOLDER/client and its release published in FOLDER/tree, made once and kept while
+# the parameters match (FOLDER/stamp).
+bench_client_release() {
+  local folder=$1 files=$2 megabytes=$3 repo
+  repo=$(cd "$bench_folder/.." && pwd)
+  if [ -f "$folder/stamp" ] && [ "$(cat "$folder/stamp")" = "files=$files megabytes=$megabytes" ]; then return 0; fi
+  echo "making and publishing the benchmark client ($files files, $megabytes MiB) in $folder"
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  python3 "$repo/tools/make-dev-client.py" "$folder/client" --files "$files" --megabytes "$megabytes" > /dev/null
+  python3 "$repo/tools/publish-release.py" publish "$folder/client/Client" "$folder/tree" --version bench-1 \
+    --compress-level 1 > /dev/null
+  echo "files=$files megabytes=$megabytes" > "$folder/stamp"
+}

@@ -15,19 +15,9 @@ runner=$build/tests/install/install_bench
 files=${BENCH_FILES:-5000}
 megabytes=${BENCH_MEGABYTES:-1024}
 bench=$repo/build/bench-install
-stamp=$bench/stamp
 [ -x "$runner" ] || { echo "bench-install: $runner not built (cmake --build $build --target install_bench)" >&2; exit 1; }
 
-want="files=$files megabytes=$megabytes"
-if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
-  echo "making and publishing the benchmark client ($files files, $megabytes MiB) in $bench"
-  rm -rf "$bench"
-  mkdir -p "$bench"
-  python3 "$repo/tools/make-dev-client.py" "$bench/client" --files "$files" --megabytes "$megabytes" > /dev/null
-  python3 "$repo/tools/publish-release.py" publish "$bench/client/Client" "$bench/tree" --version bench-1 \
-    --compress-level 1 > /dev/null
-  echo "$want" > "$stamp"
-fi
+bench_client_release "$bench" "$files" "$megabytes"
 manifest=$bench/tree/dl/Vorna380.release.manifest
 package_url=$(sed -n 's/^package_url=//p' "$manifest")
 package_size=$(sed -n 's/^package_size=//p' "$manifest")

@@ -8,7 +8,8 @@
 #   edge    a first installation through an edge whose cache holds the release, against the
 #           direct one (aim: within 1.1 x)
 # Usage: bench-resume.sh [BUILD_DIR]   (default build/linux; needs its install_bench)
-# Environment: BENCH_FILES (default 5000), BENCH_MEGABYTES (1024). Run as root, best in a network
+# Environment: BENCH_FILES (default 5000), BENCH_MEGABYTES (1024); the client and release are
+# bench-install.sh's (build/bench-install). Run as root, best in a network
 # namespace of its own (unshare --net): the release server adds its CA to the trust store and
 # the cut stops and starts its nginx.
 set -euo pipefail
@@ -19,20 +20,10 @@ build=$(realpath -m "${1:-$repo/build/linux}")
 runner=$build/tests/install/install_bench
 files=${BENCH_FILES:-5000}
 megabytes=${BENCH_MEGABYTES:-1024}
-bench=$repo/build/bench-resume
-stamp=$bench/stamp
+bench=$repo/build/bench-install  # the same client and release as bench-install.sh
 [ -x "$runner" ] || { echo "bench-resume: $runner not built (cmake --build $build --target install_bench)" >&2; exit 1; }
 
-want="files=$files megabytes=$megabytes"
-if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ]; then
-  echo "making and publishing the benchmark client ($files files, $megabytes MiB) in $bench"
-  rm -rf "$bench"
-  mkdir -p "$bench"
-  python3 "$repo/tools/make-dev-client.py" "$bench/client" --files "$files" --megabytes "$megabytes" > /dev/null
-  python3 "$repo/tools/publish-release.py" publish "$bench/client/Client" "$bench/tree" --version bench-1 \
-    --compress-level 1 > /dev/null
-  echo "$want" > "$stamp"
-fi
+bench_client_release "$bench" "$files" "$megabytes"
 manifest=$bench/tree/dl/Vorna380.release.manifest
 package_url=$(sed -n 's/^package_url=//p' "$manifest")
 package_path=/${package_url#https://*/}

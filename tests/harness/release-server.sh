@@ -336,11 +336,11 @@ _release_server_start_edges() {
   done
 }
 
-# Stops the process whose PID a file holds, QUIT first, then KILL after 5 s.
+# Stops the process whose PID a file holds (or the PID given second), QUIT first, then KILL
+# after 5 s, and removes the file.
 _release_server_stop_pid() {
-  local file=$1 pid i
-  [ -f "$file" ] || return 0
-  pid=$(cat "$file")
+  local file=$1 pid=${2:-} i
+  [ -z "$pid" ] && [ -f "$file" ] && pid=$(cat "$file")
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
     kill -QUIT "$pid" 2>/dev/null || true
     for ((i = 0; i < 50; i++)); do
@@ -422,20 +422,9 @@ release_server_start() {
 }
 
 release_server_stop() {
-  local dir pid i
+  local dir
   dir=$(_release_server_dir)
-  pid=$RELEASE_SERVER_PID
-  [ -z "$pid" ] && [ -f "$dir/server.pid" ] && pid=$(cat "$dir/server.pid")
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -QUIT "$pid" 2>/dev/null || true
-    for ((i = 0; i < 50; i++)); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
-    wait "$pid" 2>/dev/null || true
-  fi
-  rm -f "$dir/server.pid"
+  _release_server_stop_pid "$dir/server.pid" "$RELEASE_SERVER_PID"
   _release_server_stop_pid "$dir/edge-a/server.pid"
   _release_server_stop_pid "$dir/edge-b/server.pid"
   if [ -z "$RELEASE_SERVER_CA_FILE" ] && [ -f "$dir/trusted-ca" ]; then RELEASE_SERVER_CA_FILE=$(cat "$dir/trusted-ca"); fi
