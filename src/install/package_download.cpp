@@ -15,6 +15,7 @@
 
 namespace {
 constexpr uint32_t RECORD_BYTES = 256;
+constexpr size_t URL_UNITS = 2048;
 
 void record_path(wchar_t record[PATH_UNITS], const wchar_t* package) {
   text_builder text = start_text(record, PATH_UNITS);
@@ -108,8 +109,8 @@ int fetch_rest(const release_manifest* manifest, const wchar_t* url, const wchar
 // One attempt on the current release host: the rest when a partial package can be resumed,
 // else the whole package by the download job. 1 when the package is all there.
 int attempt_download(const release_manifest* manifest, const wchar_t* package, body_digest* streamed) {
-  wchar_t url[PATH_UNITS];
-  if (!url_on_host(manifest->package_url, current_release_host(), url, PATH_UNITS)) return 0;
+  wchar_t url[URL_UNITS];
+  if (!url_on_host(manifest->package_url, current_release_host(), url, URL_UNITS)) return 0;
   char validator[VALIDATOR_BYTES];
   uint64_t have = resumable_package_bytes(manifest, package);
   if (have > 0 && read_record(manifest, package, validator)) {

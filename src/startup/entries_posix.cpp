@@ -43,8 +43,13 @@ const icon k_icons[] = {ICON_ROW(16), ICON_ROW(24), ICON_ROW(32), ICON_ROW(48), 
 #undef ICON_ROW
 
 // $XDG_DATA_HOME/relative (or ~/.local/share/relative) in UTF-8; 0 when it does not fit.
+// The wide paths are static: the entries are written on the main thread alone, and a path's
+// units are too many for its stack.
+wchar_t s_folder[PATH_UNITS];
+wchar_t s_wide[PATH_UNITS];
+
 int data_path(char* path, size_t size, const char* relative) {
-  wchar_t folder[PATH_UNITS];
+  wchar_t* folder = s_folder;
   if (!user_data_folder(folder)) return 0;
   utf8_path native(folder);
   return native.ok() && snprintf(path, size, "%s/%s", native.text, relative) < static_cast<int>(size);
@@ -64,7 +69,7 @@ int make_parents(const char* path) {
 
 // Writes the bytes at path unless it holds them already.
 int write_if_different(const char* path, const void* bytes, size_t count) {
-  wchar_t wide[PATH_UNITS];
+  wchar_t* wide = s_wide;
   size_t units = utf8_to_wide(path, strlen(path), wide, PATH_UNITS - 1);
   if (units == 0) return 0;
   wide[units] = L'\0';
@@ -161,7 +166,7 @@ bool entry_is_ours(const char* path, const char* installed) {
   if (!desktop_entry(&ours, installed, "")) return false;
   const char* exec = strstr(ours.bytes, "\nExec=");
   const char* exec_end = exec != nullptr ? strchr(exec + 1, '\n') : nullptr;
-  wchar_t wide[PATH_UNITS];
+  wchar_t* wide = s_wide;
   size_t units = utf8_to_wide(path, strlen(path), wide, PATH_UNITS - 1);
   if (exec_end == nullptr || units == 0) return false;
   wide[units] = L'\0';
