@@ -14,6 +14,7 @@
 #include "core/paths.h"
 #include "core/system_path_posix.h"
 #include "core/text.h"
+#include "startup/entries_posix.h"
 #include "startup/platform.h"
 #include "ui/window.h"
 
@@ -177,6 +178,13 @@ bool entry_is_ours(const char* path, const char* installed) {
   return ours_there;
 }
 }  // namespace
+
+size_t linux_desktop_entry(const char* installed, const char* root, char* out, size_t size) {
+  entry_text text;
+  if (!desktop_entry(&text, installed, root) || text.used >= size) return 0;
+  memcpy(out, text.bytes, text.used + 1);
+  return text.used;
+}
 
 int write_menu_entries(const wchar_t* installed, const wchar_t* root) {
   utf8_path program(installed);
