@@ -175,3 +175,29 @@ TEST_F(Cdn, AStaleManifestOrSignatureIsAskedAgainPastTheCaches) {
   EXPECT_TRUE(has(said, "Manifeste et signature en desaccord: nouvelle demande sans cache.")) << text(said);
   expect_client_of(L"good-named");
 }
+
+// The origin cuts every answer for the package after 32 KiB; the next host holds the same
+// file: the download stopped on the origin is resumed there, under the origin's validator.
+TEST_F(Cdn, APackageStoppedOnOneHostIsResumedFromTheNext) {
+  use_hosts({0, OTHER_ORIGIN_PORT_OFFSET});
+  ASSERT_TRUE(serve_release(L"package-cut"));
+  const std::wstring package = fixture_path(L"releases/good/dl/Vorna380-client-dev-test-1.zip");
+  const std::wstring fault = join(release_server_dir(), L"fault");
+  ASSERT_TRUE(link_or_copy_tree(package, join(fault, L"Vorna380-client-dev-test-1.zip")));
+  ASSERT_TRUE(make_dirs(join(fault, L"cut")));
+  ASSERT_TRUE(link_or_copy_tree(package, join(join(fault, L"cut"), L"Vorna380-client-dev-test-1.zip")));
+  int result = 0;
+  std::vector<std::string> said = run(&result);
+  remove_tree(join(fault, L"cut"));
+  remove_tree(join(fault, L"Vorna380-client-dev-test-1.zip"));
+  ASSERT_TRUE(result) << text(said);
+  EXPECT_TRUE(has(said, "Echec sur l'hote " + name_at(0) + ": les telechargements passent a " +
+                            name_at(OTHER_ORIGIN_PORT_OFFSET) + "."))
+      << text(said);
+  bool resumed = false;
+  for (const std::string& line : said) resumed = resumed || line.rfind("Reprise du telechargement du package apres ", 0) == 0;
+  EXPECT_TRUE(resumed) << text(said);
+  EXPECT_TRUE(has(said, "Servi par " + name_at(OTHER_ORIGIN_PORT_OFFSET) + ": fault/cut/Vorna380-client-dev-test-1.zip."))
+      << text(said);
+  EXPECT_TRUE(has(said, k_done)) << text(said);
+}
