@@ -16,6 +16,10 @@ case "$arch" in
   *) echo "wine-run.sh: first argument must be win32 or win64" >&2; exit 2 ;;
 esac
 export WINEPREFIX=$prefix WINELOADER=$loader
+# Wine's menu builder turns the launcher's Start-menu shortcuts into desktop entries and icons
+# under $XDG_DATA_HOME: inside the prefix, never in the home of whoever runs the tests
+# (VORNA380_WINE_DATA_HOME names another folder).
+export XDG_DATA_HOME="${VORNA380_WINE_DATA_HOME:-$prefix/xdg-data}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 exec "$loader" "$@"

@@ -34,8 +34,8 @@ class Entries:
         self.wine = wine
         self.menu_home = tempfile.mkdtemp(prefix="vorna380-menu-")
         if wine:
-            # Wine's menu builder writes its desktop entries under $XDG_DATA_HOME.
-            profile.env["XDG_DATA_HOME"] = self.menu_home
+            # Wine's menu builder writes its desktop entries here (tests/harness/wine-run.sh).
+            profile.env["VORNA380_WINE_DATA_HOME"] = self.menu_home
             user_folder = os.path.dirname(os.path.dirname(os.path.dirname(profile.root)))
             programs = os.path.join(user_folder, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs")
             self.menu = [os.path.join(programs, "Vorna380.lnk"), os.path.join(programs, "Desinstaller Vorna380.lnk")]
