@@ -5,7 +5,10 @@
 #include "core/paths.h"
 #include "startup/platform.h"
 
+namespace {
+// Says that the desktop shortcut was made once.
 const wchar_t k_desktop_shortcut_made[] = L"desktop-shortcut.txt";
+}  // namespace
 
 int ensure_launcher_entries(const wchar_t* installed, const wchar_t* root) {
   int in_place = write_menu_entries(installed, root);

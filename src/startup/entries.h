@@ -12,6 +12,3 @@
 int ensure_launcher_entries(const wchar_t* installed, const wchar_t* root);
 // Removes every entry that points at the installed launcher: 1 when none is left.
 int remove_launcher_entries(const wchar_t* installed);
-
-// The name of the file that says the desktop shortcut was made once.
-extern const wchar_t k_desktop_shortcut_made[];

@@ -22,7 +22,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import first_run_test as run_test  # noqa: E402
-from first_run_test import READY_ENDING, SKIP, Failure, close_when_ready, wait_exit, wait_until  # noqa: E402
+from first_run_test import READY_ENDING, Failure, close_when_ready, wait_exit, wait_until  # noqa: E402
 
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
@@ -167,21 +167,8 @@ def run(args, profile):
 
 
 def main():
-    args = run_test.player_arguments()
-    if not os.environ.get("VORNA380_RELEASE_SERVER"):
-        print("no release server: start it with tests/harness/release-server.sh (see README)")
-        return 1 if os.environ.get("CI", "") not in ("", "0", "false") else SKIP
-    profile = run_test.WineProfile(args) if args.wine else run_test.Profile(args)
-    try:
-        run(args, profile)
-    except Failure as failure:
-        print("FAILED:", failure)
-        print("journal:\n" + profile.journal_text())
-        return 1
-    finally:
-        profile.remove()
-    print("desktop entries: made, kept, repaired, the deleted one left deleted; --uninstall removed all, twice")
-    return 0
+    return run_test.play(run, "desktop entries: made, kept, repaired, the deleted one left deleted; "
+                              "--uninstall removed all, twice")
 
 
 if __name__ == "__main__":
